@@ -1,0 +1,136 @@
+#include "config/configure.h"
+
+#include <windows.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "command/text_encoding.h"
+#include "tinyxml2.h"
+
+namespace {
+
+// Owner of a C runtime file stream.
+class FileStream {
+ public:
+  FileStream(const std::wstring& path, const wchar_t* mode) : file_(_wfopen(path.c_str(), mode)) {}
+  ~FileStream() { close(); }
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+  FILE* get() const { return file_; }
+  bool close() {
+    if (!file_) return true;
+    bool ok = fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+ private:
+  FILE* file_;
+};
+
+std::string element_text(const tinyxml2::XMLElement* element) {
+  const char* text = element->GetText();
+  return text ? text : "";
+}
+
+bool named(const tinyxml2::XMLElement* element, const char* name) {
+  return std::strcmp(element->Value(), name) == 0;
+}
+
+// Base-10 conversion by the rules of strtol, clamped to 32 bits. An element without text
+// keeps the given fallback.
+int element_level(const tinyxml2::XMLElement* element, int fallback) {
+  const char* text = element->GetText();
+  if (!text) return fallback;
+  long long value = std::strtoll(text, nullptr, 10);
+  if (value > INT_MAX) return INT_MAX;
+  if (value < INT_MIN) return INT_MIN;
+  return static_cast<int>(value);
+}
+
+PythonEntry read_entry(const tinyxml2::XMLElement* python) {
+  PythonEntry entry;
+  for (const tinyxml2::XMLElement* e = python->FirstChildElement(); e;
+       e = e->NextSiblingElement()) {
+    if (named(e, "path"))
+      entry.path = element_text(e);
+    else if (named(e, "version"))
+      entry.version = element_text(e);
+    else if (named(e, "bits"))
+      entry.bits = element_text(e);
+    else if (named(e, "desc"))
+      entry.desc = element_text(e);
+  }
+  return entry;
+}
+
+void add_text_element(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, const char* name,
+                      const std::string& text) {
+  tinyxml2::XMLElement* element = doc.NewElement(name);
+  element->SetText(text.c_str());
+  parent->InsertEndChild(element);
+}
+
+}  // namespace
+
+bool Configure::load(const std::wstring& path) {
+  if (path.empty()) return false;
+  FileStream file(path, L"rb");
+  if (!file.get()) return false;
+
+  tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+  doc.LoadFile(file.get());  // only whether a root element came out of it counts
+  const tinyxml2::XMLElement* root = doc.FirstChildElement();
+  if (!root) return false;
+
+  Config fresh;
+  for (const tinyxml2::XMLElement* e = root->FirstChildElement(); e; e = e->NextSiblingElement()) {
+    if (named(e, "version"))
+      fresh.version = element_text(e);
+    else if (named(e, "description"))
+      fresh.description = element_text(e);
+    else if (named(e, "python"))
+      fresh.python.push_back(read_entry(e));
+    else if (named(e, "command_line"))
+      fresh.command_line = element_text(e);
+    else if (named(e, "log_level"))
+      fresh.log_level = element_level(e, Config().log_level);
+  }
+  config = fresh;
+  return true;
+}
+
+bool Configure::load(const std::string& path) { return load(to_wide(path, CP_ACP)); }
+
+bool Configure::save(const std::wstring& path) const {
+  if (path.empty()) return false;
+  tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
+  doc.InsertEndChild(doc.NewDeclaration());
+  tinyxml2::XMLElement* root = doc.NewElement("configure");
+  doc.InsertEndChild(root);
+  add_text_element(doc, root, "version", config.version);
+  add_text_element(doc, root, "description", config.description);
+  add_text_element(doc, root, "command_line", config.command_line);
+  tinyxml2::XMLElement* level = doc.NewElement("log_level");
+  level->SetText(config.log_level);
+  root->InsertEndChild(level);
+  for (const PythonEntry& entry : config.python) {
+    tinyxml2::XMLElement* python = doc.NewElement("python");
+    root->InsertEndChild(python);
+    add_text_element(doc, python, "path", entry.path);
+    add_text_element(doc, python, "version", entry.version);
+    add_text_element(doc, python, "bits", entry.bits);
+    if (!entry.desc.empty()) add_text_element(doc, python, "desc", entry.desc);
+  }
+
+  FileStream file(path, L"w");
+  if (!file.get()) return false;
+  bool written = doc.SaveFile(file.get(), false) == tinyxml2::XML_SUCCESS;
+  written = !ferror(file.get()) && written;
+  return file.close() && written;
+}
+
+bool Configure::save(const std::string& path) const { return save(to_wide(path, CP_ACP)); }

@@ -1,0 +1,35 @@
+// The user's settings: one XML file, config.cfg, beside the module.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One interpreter of the menu. The texts hold the file's bytes as the XML parser delivers them.
+struct PythonEntry {
+  std::string path;
+  std::string version;
+  std::string bits;
+  std::string desc;  // shown only when not empty
+};
+
+struct Config {
+  std::string version;
+  std::string description;
+  std::string command_line;
+  int log_level = 4;  // the logger's own initial threshold, kept when the file names none
+  std::vector<PythonEntry> python;
+};
+
+class Configure {
+ public:
+  // True when the file yielded a root element; the record is then replaced whole. On false
+  // the record keeps what it held. The wide form opens any path; the narrow one takes a path
+  // in the ANSI code page.
+  bool load(const std::wstring& path);
+  bool load(const std::string& path);
+  // Writes the record, replacing the file. True when it was written completely.
+  bool save(const std::wstring& path) const;
+  bool save(const std::string& path) const;
+
+  Config config;
+};

@@ -1,0 +1,63 @@
+// Module support for an in-process COM server: the object map, the module object with its
+// lock count, and the cached class factories.
+#pragma once
+
+#include <windows.h>
+#include <unknwn.h>
+
+namespace comfw {
+
+// Makes an object (or a class factory) and queries it for an interface. For a class factory
+// creator, `pv` is the instance creator the factory is to use; for an instance creator, it is
+// the outer object (or null).
+typedef HRESULT(WINAPI* CreatorFunc)(void* pv, REFIID riid, void** ppv);
+typedef HRESULT(WINAPI* UpdateRegistryFunc)(BOOL bRegister);
+
+struct ObjectMapEntry {
+  const CLSID* pclsid;  // null ends the map
+  UpdateRegistryFunc pfnUpdateRegistry;
+  CreatorFunc pfnGetClassObject;
+  CreatorFunc pfnCreateInstance;
+  IUnknown* pCF;  // the cached class factory, made on first request
+};
+
+class CComModule {
+ public:
+  CComModule() = default;
+  CComModule(const CComModule&) = delete;
+  CComModule& operator=(const CComModule&) = delete;
+
+  HRESULT Init(ObjectMapEntry* map, HINSTANCE instance);
+  void Term();
+
+  LONG Lock() { return InterlockedIncrement(&m_nLockCnt); }
+  LONG Unlock() { return InterlockedDecrement(&m_nLockCnt); }
+  LONG GetLockCount() const { return m_nLockCnt; }
+  HINSTANCE GetModuleInstance() const { return m_hInst; }
+
+  HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
+  // Registers (or unregisters) every class of the map, or only `pCLSID` when given.
+  HRESULT RegisterServer(const CLSID* pCLSID = nullptr);
+  HRESULT UnregisterServer(const CLSID* pCLSID = nullptr);
+
+ private:
+  ObjectMapEntry* m_pObjMap = nullptr;
+  HINSTANCE m_hInst = nullptr;
+  volatile LONG m_nLockCnt = 0;
+  CRITICAL_SECTION m_csObjMap;
+  bool m_initialized = false;
+};
+
+// The module object of this process; the object wrappers and class factories lock through it.
+extern CComModule* g_module;
+
+}  // namespace comfw
+
+#define COMFW_BEGIN_OBJECT_MAP(name) static ::comfw::ObjectMapEntry name[] = {
+#define COMFW_OBJECT_ENTRY(clsid, cls)                                          \
+  {&clsid, cls::UpdateRegistry, cls::_ClassFactoryCreatorClass::CreateInstance, \
+   cls::_CreatorClass::CreateInstance, nullptr},
+#define COMFW_END_OBJECT_MAP()                    \
+  { nullptr, nullptr, nullptr, nullptr, nullptr } \
+  }                                               \
+  ;

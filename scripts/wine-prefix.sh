@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Prepares or shuts down the private Wine prefix named by VELMAR_WINEPREFIX.
+#   ensure  create the prefix if it is missing and start its wineserver if it is not running
+#   stop    shut the wineserver down
+# The server and wineboot run with standard streams on /dev/null: an auto-started server that
+# inherits a test's stderr keeps CTest waiting for it.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+: "${VELMAR_WINEPREFIX:?VELMAR_WINEPREFIX must name the prefix}"
+source "$here/wine-env.sh"
+
+# Whether this prefix's services.exe runs (Wine's system processes hold the standard streams
+# of whichever process started them, so they must be started here, on /dev/null).
+services_running() {
+  local pid
+  for pid in $(pgrep -f 'system32\\services\.exe' 2>/dev/null); do
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+      return 0
+    fi
+  done
+  return 1
+}
+
+case "${1:-}" in
+ensure)
+  mkdir -p "$WINEPREFIX"
+  (
+    flock 9
+    # An already running server makes this exit non-zero, which is fine.
+    "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 9>&- || true
+    # The registry files appear only when the server saves them: mark a finished boot ourselves.
+    if [ ! -f "$WINEPREFIX/.velmar-ready" ]; then
+      "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      touch "$WINEPREFIX/.velmar-ready"
+    elif ! services_running; then
+      "$WINE64" wineboot </dev/null >/dev/null 2>&1 9>&-
+    fi
+  ) 9>"$WINEPREFIX/.velmar-lock"
+  ;;
+stop)
+  [ -d "$WINEPREFIX" ] && "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  ;;
+*)
+  echo "usage: wine-prefix.sh ensure|stop" >&2
+  exit 2
+  ;;
+esac

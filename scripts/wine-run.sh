@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build's private prefix: the build folder's
+# wineprefix (the folder above the program's bin/), or VELMAR_WINEPREFIX when set.
+# Used as CMake's cross-compiling emulator, so CTest runs every test through it.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+program=$1
+if [ -z "${VELMAR_WINEPREFIX:-}" ]; then
+  VELMAR_WINEPREFIX=$(cd "$(dirname "$program")/.." && pwd)/wineprefix
+fi
+export VELMAR_WINEPREFIX
+source "$here/wine-env.sh"
+"$here/wine-prefix.sh" ensure
+exec "$WINE64" "$@"

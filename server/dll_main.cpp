@@ -1,0 +1,28 @@
+// Entry point and the exports through which the host creates handler objects.
+#include <windows.h>
+#include <objbase.h>
+
+#include "server/module.h"
+#include "shellext/extensions_shell_ex.h"
+
+comfw::CComModule g_comModule;
+
+COMFW_BEGIN_OBJECT_MAP(ObjectMap)
+COMFW_OBJECT_ENTRY(CLSID_ExtensionsShellEx, CExtensionsShellEx)
+COMFW_END_OBJECT_MAP()
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    g_comModule.Init(ObjectMap, instance);
+    DisableThreadLibraryCalls(instance);
+  } else if (reason == DLL_PROCESS_DETACH) {
+    g_comModule.Term();
+  }
+  return TRUE;
+}
+
+STDAPI DllCanUnloadNow() { return g_comModule.GetLockCount() == 0 ? S_OK : S_FALSE; }
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
+  return g_comModule.GetClassObject(rclsid, riid, ppv);
+}

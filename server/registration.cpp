@@ -1,0 +1,99 @@
+// The registry entries that make Explorer load the handler.
+#include <windows.h>
+#include <objbase.h>
+
+#include "framework/reg_key.h"
+#include "server/module.h"
+#include "shellext/extensions_shell_ex.h"
+
+namespace {
+
+const wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+const wchar_t kApprovedName[] = L"VelmarShellExtensions";
+const wchar_t* const kHandlerKeys[] = {
+    L"*\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
+    L"Directory\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
+    L"Directory\\Background\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
+};
+
+std::wstring ClassIdText() {
+  wchar_t text[64] = {};
+  StringFromGUID2(CLSID_ExtensionsShellEx, text, 64);
+  return text;
+}
+
+bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
+
+std::wstring ModulePath() {
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(g_comModule.GetModuleInstance(), &path[0],
+                                    static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
+}  // namespace
+
+std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
+                                                        const std::wstring& module_path) {
+  using comfw::KeyRemoval;
+  return {
+      {L"CLSID",
+       KeyRemoval::NoRemove,
+       {},
+       {{clsid_text,
+         KeyRemoval::ForceRemove,
+         {{L"", L"VelmarExtensionsShell Class"}},
+         {{L"InprocServer32",
+           KeyRemoval::Unmarked,
+           {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
+           {}}}}}},
+      {L"txtfile",
+       KeyRemoval::NoRemove,
+       {},
+       {{L"ShellEx",
+         KeyRemoval::NoRemove,
+         {},
+         {{L"ContextMenuHandlers",
+           KeyRemoval::NoRemove,
+           {},
+           {{L"VelmarExtensionsShell", KeyRemoval::ForceRemove, {{L"", clsid_text}}, {}}}}}}}},
+  };
+}
+
+HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {
+  std::wstring module_path = ModulePath();
+  if (module_path.empty()) return E_FAIL;
+  std::vector<comfw::RegistryKeySpec> script = ClassRegistryScript(ClassIdText(), module_path);
+  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, script)
+                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, script);
+}
+
+STDAPI DllRegisterServer() {
+  const std::wstring clsid = ClassIdText();
+  comfw::CRegKey key;
+  if (IsNtFamily()) {
+    if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) != ERROR_SUCCESS)
+      return E_ACCESSDENIED;
+    if (key.SetStringValue(clsid.c_str(), kApprovedName) != ERROR_SUCCESS) return E_ACCESSDENIED;
+  }
+  for (const wchar_t* handler : kHandlerKeys) {
+    key.Create(HKEY_CLASSES_ROOT, handler);  // may fail if the key can still be opened
+    if (key.Open(HKEY_CLASSES_ROOT, handler, KEY_SET_VALUE) != ERROR_SUCCESS) return E_ACCESSDENIED;
+    if (key.SetStringValue(nullptr, clsid.c_str()) != ERROR_SUCCESS) return E_ACCESSDENIED;
+  }
+  HRESULT hr = g_comModule.RegisterServer();
+  key.Close();
+  return hr;
+}
+
+STDAPI DllUnregisterServer() {
+  const std::wstring clsid = ClassIdText();
+  comfw::CRegKey key;
+  if (IsNtFamily() && key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
+    key.DeleteValue(clsid.c_str());
+  key.Close();
+  for (const wchar_t* handler : kHandlerKeys) RegDeleteKeyW(HKEY_CLASSES_ROOT, handler);
+  return g_comModule.UnregisterServer();
+}

@@ -1,0 +1,3 @@
+#pragma once
+
+#define IDS_PROJNAME 100

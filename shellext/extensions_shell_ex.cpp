@@ -1,0 +1,163 @@
+#include "shellext/extensions_shell_ex.h"
+
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include "log/log.h"
+
+namespace {
+
+const wchar_t kConfigFileName[] = L"config.cfg";
+const wchar_t kCompanionFileName[] = L"Velmar.exe";
+const char kModuleVersion[] = "0.1";
+
+// Owner of a storage medium filled by IDataObject::GetData.
+class StorageMedium {
+ public:
+  StorageMedium() : medium_{} { medium_.tymed = TYMED_HGLOBAL; }
+  ~StorageMedium() {
+    if (filled_) ReleaseStgMedium(&medium_);
+  }
+  StorageMedium(const StorageMedium&) = delete;
+  StorageMedium& operator=(const StorageMedium&) = delete;
+
+  HRESULT Fill(IDataObject* data, FORMATETC* format) {
+    HRESULT hr = data->GetData(format, &medium_);
+    filled_ = SUCCEEDED(hr);
+    return hr;
+  }
+  HGLOBAL global() const { return medium_.hGlobal; }
+
+ private:
+  STGMEDIUM medium_;
+  bool filled_ = false;
+};
+
+// Holds a global memory block locked for its lifetime.
+class GlobalLockGuard {
+ public:
+  explicit GlobalLockGuard(HGLOBAL global) : global_(global), data_(GlobalLock(global)) {}
+  ~GlobalLockGuard() {
+    if (data_) GlobalUnlock(global_);
+  }
+  GlobalLockGuard(const GlobalLockGuard&) = delete;
+  GlobalLockGuard& operator=(const GlobalLockGuard&) = delete;
+  void* data() const { return data_; }
+
+ private:
+  HGLOBAL global_;
+  void* data_;
+};
+
+}  // namespace
+
+CExtensionsShellEx::CExtensionsShellEx() : m_szFile{}, m_szFilePath{}, m_szModuleFileName{} {}
+
+std::wstring CExtensionsShellEx::GetModuleFolder() {
+  if (!m_strModuleFolder.empty()) return m_strModuleFolder;
+  DWORD length =
+      GetModuleFileNameW(comfw::g_module->GetModuleInstance(), m_szModuleFileName, MAX_PATH);
+  // A name that filled the whole buffer was cut: its folder would be a wrong one.
+  if (length != 0 && length < MAX_PATH) {
+    PathRemoveFileSpecW(m_szModuleFileName);
+    int end = lstrlenW(m_szModuleFileName);
+    if (end == 0 || m_szModuleFileName[end - 1] != L'\\') lstrcatW(m_szModuleFileName, L"\\");
+  } else {
+    log_write(LOG_MESSAGE, L"Error: Get Module File Name Failed");
+    m_szModuleFileName[0] = L'\0';
+  }
+  m_strModuleFolder = m_szModuleFileName;
+  return m_strModuleFolder;
+}
+
+bool CExtensionsShellEx::IsDirectory(std::wstring path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool CExtensionsShellEx::FileExists(const wchar_t* path) {
+  DWORD attributes = GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void CExtensionsShellEx::ApplyStartFolderRule() {
+  lstrcpyW(m_szFilePath, m_szFile);
+  if (!IsDirectory(m_szFile)) PathRemoveFileSpecW(m_szFilePath);
+}
+
+void CExtensionsShellEx::LogSelection() {
+  log_write(LOG_DEBUG, L"m_szFile=%s", m_szFile);
+  log_write(LOG_DEBUG, L"m_szFilePath=%s", m_szFilePath);
+}
+
+STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pDataObj,
+                                            HKEY) {
+  log_write(LOG_MESSAGE, L"==========Velmar DLL Initialize==========");
+  GetModuleFolder();
+  m_strCompanionPath = m_strModuleFolder + kCompanionFileName;
+
+  std::wstring config_path = m_strModuleFolder + kConfigFileName;
+  bool loaded = configure.load(config_path);
+  const Config& config = configure.config;
+  log_write(LOG_INFO, L"cfg:%s", config_path.c_str());
+  log_write(LOG_INFO, L"cfg.load.success:%d", loaded ? 1 : 0);
+  log_write(LOG_INFO, L"cfg.description:%S", config.description.c_str());
+  log_write(LOG_INFO, L"cfg.version:%S", config.version.c_str());
+  log_write(LOG_INFO, L"cfg.command_line:%S", config.command_line.c_str());
+  log_write(LOG_INFO, L"cfg.log_level:%d", config.log_level);
+  log_write(LOG_INFO, L"DLL.version:%S", kModuleVersion);
+  log_set_level(loaded ? config.log_level : LOG_INFO);
+
+  log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pidlFolder=%p)", pidlFolder);
+  ZeroMemory(m_szFile, sizeof(m_szFile));
+  ZeroMemory(m_szFilePath, sizeof(m_szFilePath));
+  // A folder without a file-system path (or one too long for the array) leaves it empty.
+  if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
+    ZeroMemory(m_szFile, sizeof(m_szFile));
+  ApplyStartFolderRule();
+  LogSelection();
+  log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pDataObj=%p)", pDataObj);
+  if (!pDataObj) return S_OK;
+
+  FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  StorageMedium medium;
+  if (FAILED(medium.Fill(pDataObj, &format))) return E_INVALIDARG;
+  GlobalLockGuard lock(medium.global());
+  HDROP drop = static_cast<HDROP>(lock.data());
+  if (!drop) return E_INVALIDARG;
+
+  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+  HRESULT hr = S_OK;
+  log_write(LOG_DEBUG, L"uNumFiles=%u", count);
+  if (count == 1) {
+    // A path that does not fit would come back cut, naming another folder: refuse it.
+    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+    if (length >= MAX_PATH) {
+      log_write(LOG_ERROR, L"Selected path too long: %u characters", length);
+      hr = E_INVALIDARG;
+    } else if (DragQueryFileW(drop, 0, m_szFile, MAX_PATH) == 0) {
+      hr = E_INVALIDARG;
+    }
+  } else {
+    hr = E_INVALIDARG;
+  }
+  ApplyStartFolderRule();
+  LogSelection();
+  return hr;
+}
+
+STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU, UINT, UINT, UINT, UINT) {
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
+
+STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) {
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT, WPARAM, LPARAM) { return E_NOTIMPL; }
+
+STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT, WPARAM, LPARAM, LRESULT*) {
+  return E_NOTIMPL;
+}

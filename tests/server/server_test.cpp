@@ -1,0 +1,251 @@
+// The module as a host loads it: exports, class factory, object identity, aggregation,
+// unloading and resources.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/module_copy.h"
+#include "tests/support/owners.h"
+#include "tests/support/shell_host.h"
+
+namespace {
+
+typedef HRESULT(STDAPICALLTYPE* GetClassObjectFn)(REFCLSID, REFIID, void**);
+typedef HRESULT(STDAPICALLTYPE* PlainExportFn)();
+
+const CLSID kOtherClass = {0x11111111, 0x2222, 0x3333, {4, 5, 6, 7, 8, 9, 10, 11}};
+
+class LoadedModule {
+ public:
+  explicit LoadedModule(const std::wstring& path) : module_(LoadLibraryW(path.c_str())) {}
+  ~LoadedModule() {
+    if (module_) FreeLibrary(module_);
+  }
+  LoadedModule(const LoadedModule&) = delete;
+  LoadedModule& operator=(const LoadedModule&) = delete;
+  HMODULE get() const { return module_; }
+  template <class F>
+  F Export(const char* name) const {
+    return reinterpret_cast<F>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+  }
+
+ private:
+  HMODULE module_;
+};
+
+class ModuleTest : public ::testing::Test {
+ protected:
+  ModuleTest() : module_(copy_.dll_path()) {}
+  void SetUp() override {
+    ASSERT_TRUE(copy_.copied());
+    ASSERT_NE(module_.get(), nullptr);
+    get_class_object_ = module_.Export<GetClassObjectFn>("DllGetClassObject");
+    can_unload_now_ = module_.Export<PlainExportFn>("DllCanUnloadNow");
+    ASSERT_NE(get_class_object_, nullptr);
+    ASSERT_NE(can_unload_now_, nullptr);
+  }
+  HRESULT Factory(ComPtr<IClassFactory>* factory) {
+    return get_class_object_(CLSID_ExtensionsShellEx, IID_IClassFactory, factory->put_void());
+  }
+
+  ModuleCopy copy_;
+  LoadedModule module_;
+  GetClassObjectFn get_class_object_ = nullptr;
+  PlainExportFn can_unload_now_ = nullptr;
+};
+
+// An outer object that counts the references that reach it through the inner object.
+class Outer : public IUnknown {
+ public:
+  STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
+    ++queries;
+    if (IsEqualIID(iid, IID_IUnknown)) {
+      *ppv = this;
+      AddRef();
+      return S_OK;
+    }
+    return inner ? inner->QueryInterface(iid, ppv) : E_NOINTERFACE;
+  }
+  STDMETHOD_(ULONG, AddRef)() override { return ++refs; }
+  STDMETHOD_(ULONG, Release)() override { return --refs; }
+  ULONG refs = 1;
+  int queries = 0;
+  IUnknown* inner = nullptr;
+};
+
+TEST_F(ModuleTest, ExportsAreTheFourServerEntryPoints) {
+  for (const char* name :
+       {"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer", "DllUnregisterServer"})
+    EXPECT_NE(module_.Export<void*>(name), nullptr) << name;
+  EXPECT_EQ(module_.Export<void*>("DllMain"), nullptr);
+}
+
+TEST_F(ModuleTest, ClassObjectIsCachedAndOnlyForOurClass) {
+  ComPtr<IClassFactory> first, second;
+  ComPtr<IUnknown> other;
+  EXPECT_EQ(get_class_object_(kOtherClass, IID_IClassFactory, other.put_void()),
+            CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_EQ(get_class_object_(CLSID_ExtensionsShellEx, IID_IClassFactory, nullptr), E_POINTER);
+  ASSERT_EQ(Factory(&first), S_OK);
+  ASSERT_EQ(Factory(&second), S_OK);
+  EXPECT_EQ(first.get(), second.get());
+  ComPtr<IUnknown> unknown;
+  EXPECT_EQ(get_class_object_(CLSID_ExtensionsShellEx, IID_IShellExtInit, unknown.put_void()),
+            E_NOINTERFACE);
+}
+
+TEST_F(ModuleTest, HandlerAnswersItsInterfacesWithOneIdentity) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(Factory(&factory), S_OK);
+  ComPtr<IShellExtInit> init;
+  EXPECT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, nullptr), E_POINTER);
+  ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, init.put_void()), S_OK);
+
+  ComPtr<IContextMenu> menu;
+  ComPtr<IContextMenu2> menu2;
+  ComPtr<IContextMenu3> menu3;
+  ASSERT_EQ(init.As(IID_IContextMenu, &menu), S_OK);
+  ASSERT_EQ(init.As(IID_IContextMenu2, &menu2), S_OK);
+  ASSERT_EQ(init.As(IID_IContextMenu3, &menu3), S_OK);
+  EXPECT_EQ(static_cast<void*>(menu.get()), static_cast<void*>(menu3.get()));
+  EXPECT_EQ(static_cast<void*>(menu2.get()), static_cast<void*>(menu3.get()));
+  EXPECT_NE(static_cast<void*>(init.get()), static_cast<void*>(menu3.get()));
+
+  ComPtr<IUnknown> from_init, from_menu;
+  ASSERT_EQ(init.As(IID_IUnknown, &from_init), S_OK);
+  ASSERT_EQ(menu3.As(IID_IUnknown, &from_menu), S_OK);
+  EXPECT_EQ(from_init.get(), from_menu.get());
+  EXPECT_EQ(static_cast<void*>(from_init.get()), static_cast<void*>(init.get()));
+
+  ComPtr<IShellFolder> folder;
+  EXPECT_EQ(init.As(IID_IShellFolder, &folder), E_NOINTERFACE);
+}
+
+TEST_F(ModuleTest, AggregationOnlyThroughIUnknown) {
+  ComPtr<IClassFactory> factory;
+  ASSERT_EQ(Factory(&factory), S_OK);
+  Outer outer;
+  ComPtr<IUnknown> refused;
+  EXPECT_EQ(factory->CreateInstance(&outer, IID_IShellExtInit, refused.put_void()),
+            CLASS_E_NOAGGREGATION);
+
+  IUnknown* inner = nullptr;
+  ASSERT_EQ(factory->CreateInstance(&outer, IID_IUnknown, reinterpret_cast<void**>(&inner)), S_OK);
+  outer.inner = inner;
+  EXPECT_EQ(can_unload_now_(), S_FALSE);
+
+  // The inner interfaces count on the outer object and answer IUnknown with it.
+  IShellExtInit* init = nullptr;
+  ASSERT_EQ(inner->QueryInterface(IID_IShellExtInit, reinterpret_cast<void**>(&init)), S_OK);
+  EXPECT_EQ(outer.refs, 2u);
+  IUnknown* identity = nullptr;
+  ASSERT_EQ(init->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&identity)), S_OK);
+  EXPECT_EQ(identity, static_cast<IUnknown*>(&outer));
+  EXPECT_GE(outer.queries, 1);
+  identity->Release();
+  init->Release();
+  EXPECT_EQ(outer.refs, 1u);
+
+  // The non-delegating IUnknown is the inner object's own.
+  IUnknown* own = nullptr;
+  ASSERT_EQ(inner->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&own)), S_OK);
+  EXPECT_EQ(own, inner);
+  own->Release();
+  outer.inner = nullptr;
+  EXPECT_EQ(inner->Release(), 0u);
+  factory.reset();
+  EXPECT_EQ(can_unload_now_(), S_OK);
+}
+
+TEST_F(ModuleTest, CanUnloadOnlyWhenNothingIsHeld) {
+  EXPECT_EQ(can_unload_now_(), S_OK);
+  {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(Factory(&factory), S_OK);
+    EXPECT_EQ(can_unload_now_(), S_FALSE);  // a factory held by a client
+    ComPtr<IShellExtInit> init;
+    ASSERT_EQ(factory->CreateInstance(nullptr, IID_IShellExtInit, init.put_void()), S_OK);
+    factory.reset();
+    EXPECT_EQ(can_unload_now_(), S_FALSE);  // a live handler
+    init.reset();
+    EXPECT_EQ(can_unload_now_(), S_OK);
+  }
+  {
+    ComPtr<IClassFactory> factory;
+    ASSERT_EQ(Factory(&factory), S_OK);
+    EXPECT_EQ(factory->LockServer(TRUE), S_OK);
+    factory.reset();
+    EXPECT_EQ(can_unload_now_(), S_FALSE);  // a server lock
+    ASSERT_EQ(Factory(&factory), S_OK);
+    EXPECT_EQ(factory->LockServer(FALSE), S_OK);
+    factory.reset();
+    EXPECT_EQ(can_unload_now_(), S_OK);
+  }
+}
+
+TEST_F(ModuleTest, ResourcesNameTheProduct) {
+  wchar_t text[64] = {};
+  EXPECT_GT(LoadStringW(module_.get(), 100, text, 64), 0);
+  EXPECT_STREQ(text, L"ExtensionsShellEx");
+
+  HRSRC manifest = FindResourceW(module_.get(), MAKEINTRESOURCEW(2), MAKEINTRESOURCEW(24));
+  ASSERT_NE(manifest, nullptr);
+  std::string xml(static_cast<const char*>(LockResource(LoadResource(module_.get(), manifest))),
+                  SizeofResource(module_.get(), manifest));
+  EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
+  EXPECT_NE(xml.find("uiAccess=\"false\""), std::string::npos);
+
+  DWORD handle = 0;
+  DWORD size = GetFileVersionInfoSizeW(copy_.dll_path().c_str(), &handle);
+  ASSERT_GT(size, 0u);
+  std::vector<BYTE> info(size);
+  ASSERT_TRUE(GetFileVersionInfoW(copy_.dll_path().c_str(), 0, size, info.data()));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(48, 2));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 1));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(48, 2));
+  EXPECT_EQ(fixed->dwFileOS, 4u);
+  EXPECT_EQ(fixed->dwFileType, 2u);
+  const std::pair<const wchar_t*, const wchar_t*> strings[] = {
+      {L"FileDescription", L"Velmar Extensions"},
+      {L"ProductName", L"Velmar Extensions"},
+      {L"InternalName", L"Velmar Extensions"},
+      {L"OriginalFilename", L"VelmarExtensionsShell.dll"},
+      {L"FileVersion", L"2.48.01"},
+      {L"ProductVersion", L"2.48"},
+  };
+  for (const auto& expected : strings) {
+    wchar_t* value = nullptr;
+    std::wstring query = std::wstring(L"\\StringFileInfo\\040904b0\\") + expected.first;
+    ASSERT_TRUE(
+        VerQueryValueW(info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
+        << query.size();
+    EXPECT_STREQ(value, expected.second);
+  }
+}
+
+// The host's COM library loads the module through its registration and unloads it once the
+// module says it may.
+TEST(ModuleUnload, CoFreeUnusedLibrariesUnloadsAfterTheLastRelease) {
+  ModuleCopy copy;
+  ASSERT_EQ(copy.Register(), 0u);
+  ShellHost host;
+  ASSERT_TRUE(host.ready());
+  {
+    ComPtr<IShellExtInit> handler;
+    ASSERT_EQ(host.CreateHandler(&handler), S_OK);
+    EXPECT_NE(GetModuleHandleW(copy.dll_path().c_str()), nullptr);
+    CoFreeUnusedLibraries();
+    EXPECT_NE(GetModuleHandleW(copy.dll_path().c_str()), nullptr);  // still in use
+  }
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(GetModuleHandleW(copy.dll_path().c_str()), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,123 @@
+#include "tests/support/child_process.h"
+
+#include "tests/support/owners.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info) {
+  std::string text;
+  if (info.fUnicode) {
+    std::wstring wide(info.nDebugStringLength, L'\0');
+    SIZE_T read = 0;
+    ReadProcessMemory(process, info.lpDebugStringData, &wide[0], wide.size() * sizeof(wchar_t),
+                      &read);
+    wide.resize(read / sizeof(wchar_t));
+    for (wchar_t c : wide) text += c < 0x80 ? static_cast<char>(c) : '?';
+  } else {
+    text.resize(info.nDebugStringLength);
+    SIZE_T read = 0;
+    ReadProcessMemory(process, info.lpDebugStringData, &text[0], text.size(), &read);
+    text.resize(read);
+  }
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms) {
+  CapturedRun run;
+  TempDir folder(L"capture");
+  std::wstring output_path = folder.path() + L"\\stdout.txt";
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  UniqueHandle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (output.get() == INVALID_HANDLE_VALUE) return run;
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = output.get();
+  startup.hStdError = output.get();
+  startup.hStdInput = nullptr;
+  PROCESS_INFORMATION process = {};
+  std::wstring mutable_line = command_line;
+  if (!CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, TRUE,
+                      DEBUG_ONLY_THIS_PROCESS | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process))
+    return run;
+  run.started = true;
+  UniqueHandle process_handle(process.hProcess);
+  UniqueHandle thread_handle(process.hThread);
+  output.reset();
+
+  DWORD deadline = GetTickCount() + timeout_ms;
+  for (;;) {
+    DEBUG_EVENT event = {};
+    DWORD now = GetTickCount();
+    DWORD wait = static_cast<LONG>(deadline - now) > 0 ? deadline - now : 0;
+    if (!WaitForDebugEvent(&event, wait)) {
+      if (!run.timed_out) {
+        run.timed_out = true;
+        TerminateProcess(process.hProcess, 1);
+        deadline = GetTickCount() + 10000;
+        continue;
+      }
+      break;
+    }
+    DWORD status = DBG_CONTINUE;
+    switch (event.dwDebugEventCode) {
+      case CREATE_PROCESS_DEBUG_EVENT:
+        HandleCloser()(event.u.CreateProcessInfo.hFile);
+        break;
+      case LOAD_DLL_DEBUG_EVENT:
+        HandleCloser()(event.u.LoadDll.hFile);
+        break;
+      case OUTPUT_DEBUG_STRING_EVENT:
+        run.debug_lines.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
+        break;
+      case EXCEPTION_DEBUG_EVENT:
+        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
+          status = DBG_EXCEPTION_NOT_HANDLED;
+        break;
+      default:
+        break;
+    }
+    bool exited = event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
+    if (exited) run.exit_code = event.u.ExitProcess.dwExitCode;
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+    if (exited) break;
+  }
+
+  WaitForSingleObject(process.hProcess, 10000);
+  run.output = ReadTextFile(output_path);
+  return run;
+}
+
+DWORD RunAndWait(const std::wstring& command_line, DWORD timeout_ms) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  std::wstring mutable_line = command_line;
+  if (!CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process))
+    return kNotStarted;
+  UniqueHandle process_handle(process.hProcess);
+  UniqueHandle thread_handle(process.hThread);
+  if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, kNotStarted);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    return kNotStarted;
+  }
+  DWORD code = kNotStarted;
+  GetExitCodeProcess(process.hProcess, &code);
+  return code;
+}
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder = path;
+  return folder.substr(0, folder.find_last_of(L'\\'));
+}

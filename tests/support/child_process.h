@@ -1,0 +1,26 @@
+// Child programs of the tests.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct CapturedRun {
+  bool started = false;
+  bool timed_out = false;
+  DWORD exit_code = 0;
+  std::vector<std::string> debug_lines;
+  std::string output;
+};
+
+// Runs a program as a debuggee and collects what it writes to the debugger output stream
+// (Wine hands a debugger the ANSI form of each line) and to its standard output and error.
+CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms = 60000);
+
+constexpr DWORD kNotStarted = 0xFFFFFFFF;
+// Runs a program and gives its exit code (kNotStarted when it did not start or end in time).
+DWORD RunAndWait(const std::wstring& command_line, DWORD timeout_ms = 60000);
+
+// The folder of the running test program, where the build puts the DLL and the tools.
+std::wstring ProgramFolder();

@@ -1,0 +1,32 @@
+#include "tests/support/module_copy.h"
+
+#include <windows.h>
+
+#include "tests/support/child_process.h"
+
+const wchar_t kModuleFileName[] = L"VelmarShellExtensions-x64.dll";
+
+ModuleCopy::ModuleCopy(const std::wstring& folder_name) : folder_(folder_name) {
+  std::wstring built = ProgramFolder() + L"\\" + kModuleFileName;
+  copied_ = CopyFileW(built.c_str(), dll_path().c_str(), FALSE) != 0;
+}
+
+ModuleCopy::~ModuleCopy() {
+  if (registered_) Unregister();
+}
+
+bool ModuleCopy::WriteConfig(const std::string& xml) const {
+  return WriteTextFile(config_path(), xml);
+}
+
+unsigned long ModuleCopy::Register() {
+  DWORD code = RunAndWait(L"regsvr32.exe /s \"" + dll_path() + L"\"");
+  registered_ = registered_ || code == 0;
+  return code;
+}
+
+unsigned long ModuleCopy::Unregister() {
+  DWORD code = RunAndWait(L"regsvr32.exe /u /s \"" + dll_path() + L"\"");
+  if (code == 0) registered_ = false;
+  return code;
+}

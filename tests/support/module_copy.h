@@ -1,0 +1,34 @@
+// A copy of the built DLL in a folder of its own, as an installation would place it, with the
+// configuration file beside it. Registered with the system's regsvr32 on request, and
+// unregistered and removed at the end.
+#pragma once
+
+#include <string>
+
+#include "tests/support/temp_dir.h"
+
+extern const wchar_t kModuleFileName[];  // L"VelmarShellExtensions-x64.dll"
+
+class ModuleCopy {
+ public:
+  // `folder_name` becomes part of the folder's name (it may hold any characters).
+  explicit ModuleCopy(const std::wstring& folder_name = L"module");
+  ~ModuleCopy();
+  ModuleCopy(const ModuleCopy&) = delete;
+  ModuleCopy& operator=(const ModuleCopy&) = delete;
+
+  const std::wstring& folder() const { return folder_.path(); }
+  std::wstring dll_path() const { return folder_.path() + L"\\" + kModuleFileName; }
+  std::wstring config_path() const { return folder_.path() + L"\\config.cfg"; }
+  bool copied() const { return copied_; }
+
+  bool WriteConfig(const std::string& xml) const;
+  // regsvr32 /s (or /u /s): its exit code, 0 on success.
+  unsigned long Register();
+  unsigned long Unregister();
+
+ private:
+  TempDir folder_;
+  bool copied_ = false;
+  bool registered_ = false;
+};

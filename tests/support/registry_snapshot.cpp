@@ -1,0 +1,86 @@
+#include "tests/support/registry_snapshot.h"
+
+#include <cwchar>
+
+namespace {
+
+class Key {
+ public:
+  Key(HKEY parent, const std::wstring& name) {
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
+  }
+  ~Key() {
+    if (key_) RegCloseKey(key_);
+  }
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  HKEY get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+std::wstring Describe(DWORD type, const std::vector<BYTE>& data, DWORD size) {
+  if (type == REG_SZ || type == REG_EXPAND_SZ) {
+    std::wstring text(reinterpret_cast<const wchar_t*>(data.data()), size / sizeof(wchar_t));
+    // Written right, the data holds the text and one terminating zero.
+    bool terminated = !text.empty() && text.back() == L'\0';
+    if (terminated) text.pop_back();
+    return (type == REG_SZ ? L"sz:" : L"expand:") + text + (terminated ? L"" : L" (unterminated)");
+  }
+  std::wstring hex = L"type" + std::to_wstring(type) + L":";
+  wchar_t pair[4];
+  for (DWORD i = 0; i < size; ++i) {
+    swprintf(pair, 4, L"%02x", data[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+void Walk(HKEY parent, const std::wstring& name, const std::wstring& label, RegistrySnapshot* out) {
+  Key key(parent, name);
+  if (!key.get()) return;
+  (*out)[label + L"\\"] = L"";
+  std::vector<wchar_t> value_name(16384);
+  std::vector<BYTE> data(65536);
+  for (DWORD i = 0;; ++i) {
+    DWORD name_length = static_cast<DWORD>(value_name.size());
+    DWORD size = static_cast<DWORD>(data.size());
+    DWORD type = 0;
+    LONG result = RegEnumValueW(key.get(), i, value_name.data(), &name_length, nullptr, &type,
+                                data.data(), &size);
+    if (result != ERROR_SUCCESS) break;
+    (*out)[label + L"\\|" + std::wstring(value_name.data(), name_length)] =
+        Describe(type, data, size);
+  }
+  std::vector<std::wstring> children;
+  for (DWORD i = 0;; ++i) {
+    wchar_t child[256];
+    DWORD length = 256;
+    if (RegEnumKeyExW(key.get(), i, child, &length, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    children.emplace_back(child, length);
+  }
+  for (const std::wstring& child : children) Walk(key.get(), child, label + L"\\" + child, out);
+}
+
+}  // namespace
+
+RegistrySnapshot TakeSnapshot(const std::vector<RegistryArea>& areas) {
+  RegistrySnapshot snapshot;
+  for (const RegistryArea& area : areas)
+    Walk(area.root, area.subkey, area.root_name + L"\\" + area.subkey, &snapshot);
+  return snapshot;
+}
+
+RegistryDiff Compare(const RegistrySnapshot& before, const RegistrySnapshot& after) {
+  RegistryDiff diff;
+  for (const auto& entry : after) {
+    auto it = before.find(entry.first);
+    if (it == before.end() || it->second != entry.second) diff.added.insert(entry);
+  }
+  for (const auto& entry : before)
+    if (!after.count(entry.first)) diff.removed.insert(entry);
+  return diff;
+}

@@ -1,0 +1,20 @@
+// A fresh folder under the temporary folder, removed with everything in it at the end.
+#pragma once
+
+#include <string>
+
+class TempDir {
+ public:
+  explicit TempDir(const std::wstring& name_part);
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+bool WriteTextFile(const std::wstring& path, const std::string& bytes);
+std::string ReadTextFile(const std::wstring& path);
+bool RemoveTree(const std::wstring& path);
