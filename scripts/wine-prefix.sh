@@ -31,8 +31,14 @@ ensure)
     # The registry files appear only when the server saves them: mark a finished boot ourselves.
     if [ ! -f "$WINEPREFIX/.velmar-ready" ]; then
       "$WINE64" wineboot -i </dev/null >/dev/null 2>&1 9>&-
+      # The processes left by the first boot make every later COM or process start wait for
+      # seconds: restart the server and its services cleanly.
+      "$WINESERVER" -k </dev/null >/dev/null 2>&1 9>&- || true
+      "$WINESERVER" -w </dev/null >/dev/null 2>&1 9>&- || true
+      "$WINESERVER" -p60 </dev/null >/dev/null 2>&1 9>&- || true
       touch "$WINEPREFIX/.velmar-ready"
-    elif ! services_running; then
+    fi
+    if ! services_running; then
       "$WINE64" wineboot </dev/null >/dev/null 2>&1 9>&-
     fi
   ) 9>"$WINEPREFIX/.velmar-lock"
