@@ -51,7 +51,9 @@ class GlobalLockGuard {
 
 }  // namespace
 
-CExtensionsShellEx::CExtensionsShellEx() : m_szFile{}, m_szFilePath{}, m_szModuleFileName{} {}
+CExtensionsShellEx::CExtensionsShellEx() : m_szFile{}, m_szFilePath{}, m_szModuleFileName{} {
+  ResolveThemeEntryPoints();
+}
 
 std::wstring CExtensionsShellEx::GetModuleFolder() {
   if (!m_strModuleFolder.empty()) return m_strModuleFolder;
@@ -146,18 +148,8 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
   return hr;
 }
 
-STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU, UINT, UINT, UINT, UINT) {
-  return E_NOTIMPL;
-}
-
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
 
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) {
-  return E_NOTIMPL;
-}
-
-STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT, WPARAM, LPARAM) { return E_NOTIMPL; }
-
-STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT, WPARAM, LPARAM, LRESULT*) {
   return E_NOTIMPL;
 }

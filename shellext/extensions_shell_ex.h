@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <uxtheme.h>
 
 #include <cstdint>
 #include <map>
@@ -12,6 +13,10 @@
 #include "config/configure.h"
 #include "framework/object.h"
 #include "shellext/class_id.h"
+#include "shellext/gdi_owners.h"
+
+// Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.
+bool IsVersion6OrLater();
 
 class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThreadModel>,
                            public comfw::CComCoClass<CExtensionsShellEx, &CLSID_ExtensionsShellEx>,
@@ -51,7 +56,29 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   static bool IsDirectory(std::wstring path);
   static bool FileExists(const wchar_t* path);
 
+  // Menu bitmaps, cached by the object, which deletes them when it is destroyed.
+  HBITMAP GetResourceIconBitmap(UINT id);
+  HBITMAP GetFileIconBitmap(const std::wstring& path, int index);
+
  private:
+  typedef HRESULT(WINAPI* GetBufferedPaintBitsFn)(HPAINTBUFFER, RGBQUAD**, int*);
+  typedef HPAINTBUFFER(WINAPI* BeginBufferedPaintFn)(HDC, const RECT*, BP_BUFFERFORMAT,
+                                                     BP_PAINTPARAMS*, HDC*);
+  typedef HRESULT(WINAPI* EndBufferedPaintFn)(HPAINTBUFFER, BOOL);
+
+  bool MenuAlreadyExtended(HMENU hmenu) const;
+  UINT AddFileIconItem(HMENU menu, std::wstring label, std::wstring icon_path, int icon_index,
+                       UINT first_id, UINT offset, UINT position);
+  UINT AddResourceIconItem(HMENU menu, std::wstring label, UINT icon_id, UINT first_id, UINT offset,
+                           UINT position);
+
+  void ResolveThemeEntryPoints();
+  HBITMAP IconToMenuBitmap(HICON icon);
+  static HRESULT CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap);
+  HRESULT CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON icon, SIZE size);
+  static bool AnyAlphaSet(const uint32_t* pixels, SIZE size, int row_width);
+  static HRESULT AlphaFromMask(HDC dc, uint32_t* pixels, HBITMAP mask, SIZE size, int row_width);
+
   // The folder a console starts in: the selected item itself when it is a directory, else
   // the folder that holds it.
   void ApplyStartFolderRule();
@@ -62,6 +89,12 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   wchar_t m_szModuleFileName[MAX_PATH];
   std::wstring m_strModuleFolder;
   std::wstring m_strCompanionPath;
+  std::map<UINT_PTR, uint32_t> m_mapCmdIcons;
+  std::map<uint32_t, UniqueBitmap> m_mapIconBitmaps;
   std::map<uint32_t, std::wstring> m_mapCommands;
+  std::map<std::wstring, UniqueBitmap> m_mapFileIconBitmaps;
   Configure configure;
+  GetBufferedPaintBitsFn m_pfnGetBufferedPaintBits = nullptr;
+  BeginBufferedPaintFn m_pfnBeginBufferedPaint = nullptr;
+  EndBufferedPaintFn m_pfnEndBufferedPaint = nullptr;
 };

@@ -61,3 +61,19 @@ struct HandleCloser {
   }
 };
 using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+class UniqueMenu {
+ public:
+  explicit UniqueMenu(HMENU menu = nullptr) : menu_(menu) {}
+  ~UniqueMenu() { reset(); }
+  UniqueMenu(const UniqueMenu&) = delete;
+  UniqueMenu& operator=(const UniqueMenu&) = delete;
+  HMENU get() const { return menu_; }
+  void reset(HMENU menu = nullptr) {
+    if (menu_) DestroyMenu(menu_);
+    menu_ = menu;
+  }
+
+ private:
+  HMENU menu_;
+};

@@ -2,7 +2,14 @@
 //   background DIR        Initialize for the background of folder DIR
 //   select N P1 .. PN     Initialize with the shell's data object for N items of one folder
 //   droplist N P1 .. PN   Initialize with a plain drop list (paths the shell cannot name)
-//   new                   release the handler and create a fresh one
+//   menu                  QueryContextMenu into a new popup menu (first identifier 100) and
+//                         print the menu the user would see
+//   menu-defaultonly      the same with CMF_DEFAULTONLY
+//   again                 QueryContextMenu once more into the same menu
+//   measure               WM_MEASUREITEM through IContextMenu3::HandleMenuMsg2
+//   draw ID TOP HEIGHT    WM_DRAWITEM for item ID in a rectangle TOP..TOP+HEIGHT; prints
+//                         the first row that got pixels
+//   new                   release the handler (menu first) and create a fresh one
 //   delete FILE           delete a file between two steps
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 #include <windows.h>
@@ -15,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/menu_reader.h"
 #include "tests/support/shell_host.h"
 
 namespace {
@@ -32,6 +40,68 @@ bool TakePaths(int argc, wchar_t** argv, int* i, std::vector<std::wstring>* path
   return true;
 }
 
+constexpr UINT kFirstCommand = 100;
+
+ULONG_PTR Marker() {
+  return reinterpret_cast<ULONG_PTR>(GetModuleHandleW(L"VelmarShellExtensions-x64.dll"));
+}
+
+HRESULT QueryMenu(IShellExtInit* handler, HMENU menu, UINT flags) {
+  ComPtr<IContextMenu> context;
+  HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
+  if (FAILED(hr)) return hr;
+  return context->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, flags);
+}
+
+void PrintMenu(HMENU menu) { std::printf("%s", DescribeMenu(ReadMenu(menu), Marker()).c_str()); }
+
+void Measure(IShellExtInit* handler) {
+  ComPtr<IContextMenu3> context;
+  HRESULT hr = handler->QueryInterface(IID_IContextMenu3, context.put_void());
+  MEASUREITEMSTRUCT measure = {};
+  measure.CtlType = ODT_MENU;
+  measure.itemID = kFirstCommand + 1;
+  LRESULT result = 0;
+  if (SUCCEEDED(hr))
+    hr = context->HandleMenuMsg2(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure), &result);
+  std::printf("measure=0x%08lX width=%u height=%u result=%lld\n", static_cast<unsigned long>(hr),
+              measure.itemWidth, measure.itemHeight, static_cast<long long>(result));
+}
+
+void Draw(IShellExtInit* handler, UINT id, int top, int height) {
+  ComPtr<IContextMenu3> context;
+  HRESULT hr = handler->QueryInterface(IID_IContextMenu3, context.put_void());
+  constexpr int kWidth = 64, kHeight = 160;
+  BITMAPINFO info = {};
+  info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+  void* bits = nullptr;
+  HDC dc = CreateCompatibleDC(nullptr);
+  HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  HGDIOBJ previous = SelectObject(dc, target);
+  DRAWITEMSTRUCT draw = {};
+  draw.CtlType = ODT_MENU;
+  draw.itemID = id;
+  draw.hDC = dc;
+  draw.rcItem = {0, top, kWidth, top + height};
+  LRESULT result = 0;
+  if (SUCCEEDED(hr))
+    hr = context->HandleMenuMsg2(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw), &result);
+  GdiFlush();
+  int first_row = -1;
+  const uint32_t* pixels = static_cast<const uint32_t*>(bits);
+  for (int y = 0; y < kHeight && first_row < 0; ++y)
+    for (int x = 0; x < kWidth; ++x)
+      if (pixels[y * kWidth + x] != 0) {
+        first_row = y;
+        break;
+      }
+  SelectObject(dc, previous);
+  DeleteObject(target);
+  DeleteDC(dc);
+  std::printf("draw=0x%08lX result=%lld first_row=%d\n", static_cast<unsigned long>(hr),
+              static_cast<long long>(result), first_row);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -39,6 +109,7 @@ int wmain(int argc, wchar_t** argv) {
   ShellHost host;
   if (!host.ready()) return 3;
   ComPtr<IShellExtInit> handler;
+  UniqueMenu menu;  // declared after the handler: destroyed first, as a host closes its menu
   auto create = [&]() {
     HRESULT hr = host.CreateHandler(&handler);
     Report("create", hr);
@@ -56,7 +127,23 @@ int wmain(int argc, wchar_t** argv) {
     } else if (step == L"droplist" && TakePaths(argc, argv, &i, &paths)) {
       ComPtr<IDataObject> data = ShellHost::DropListDataObject(paths);
       Report("droplist", handler->Initialize(nullptr, data.get(), nullptr));
+    } else if (step == L"menu" || step == L"menu-defaultonly") {
+      menu.reset(CreatePopupMenu());
+      Report("menu",
+             QueryMenu(handler.get(), menu.get(), step == L"menu" ? CMF_NORMAL : CMF_DEFAULTONLY));
+      PrintMenu(menu.get());
+    } else if (step == L"again" && menu.get()) {
+      Report("again", QueryMenu(handler.get(), menu.get(), CMF_NORMAL));
+      PrintMenu(menu.get());
+    } else if (step == L"measure") {
+      Measure(handler.get());
+    } else if (step == L"draw" && i + 3 < argc) {
+      UINT id = static_cast<UINT>(_wtoi(argv[i + 1]));
+      int top = _wtoi(argv[i + 2]), height = _wtoi(argv[i + 3]);
+      i += 3;
+      Draw(handler.get(), id, top, height);
     } else if (step == L"new") {
+      menu.reset();
       handler.reset();
       if (!create()) return 3;
     } else if (step == L"delete" && i + 1 < argc) {
@@ -65,6 +152,8 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "shell_host: cannot read step %d\n", i);
       return 2;
     }
+    std::fflush(stdout);
   }
+  menu.reset();
   return 0;
 }

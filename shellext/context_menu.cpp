@@ -1,0 +1,129 @@
+// The "Python here" submenu: one item per configured interpreter and the companion item.
+#include <windows.h>
+
+#include <string>
+
+#include "command/text_encoding.h"
+#include "log/log.h"
+#include "server/resource.h"
+#include "shellext/extensions_shell_ex.h"
+
+namespace {
+
+const wchar_t kSubmenuLabel[] = L"Python here";
+const wchar_t kCompanionLabel[] = L"Open Velmar";
+constexpr UINT kItemMask = MIIM_ID | MIIM_DATA | MIIM_STRING;
+
+HINSTANCE ModuleInstance() { return comfw::g_module->GetModuleInstance(); }
+
+std::string InterpreterLabel(const PythonEntry& entry) {
+  std::string label = "Python " + entry.version + " " + entry.bits;
+  if (!entry.desc.empty()) label += "|" + entry.desc;
+  return label;
+}
+
+}  // namespace
+
+bool CExtensionsShellEx::MenuAlreadyExtended(HMENU hmenu) const {
+  int count = GetMenuItemCount(hmenu);
+  for (int position = 0; position < count; ++position) {
+    wchar_t text[MAX_PATH] = {};
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof(info);
+    info.fMask = MIIM_DATA;
+    info.dwTypeData = text;
+    info.cch = MAX_PATH;
+    GetMenuItemInfoW(hmenu, position, TRUE, &info);
+    if (info.dwItemData == reinterpret_cast<ULONG_PTR>(ModuleInstance())) return true;
+  }
+  return false;
+}
+
+STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, UINT uidFirstCmd,
+                                                  UINT uidLastCmd, UINT uFlags) {
+  log_write(LOG_DEBUG,
+            L"CExtensionsShellEx::QueryContextMenu(menuIndex=%u,uidLastCmd=%u,uFlags=%u)",
+            menuIndex, uidLastCmd, uFlags);
+  if (uFlags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+  if (MenuAlreadyExtended(hmenu)) {
+    log_write(LOG_DEBUG, L"Menu already added");
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+  }
+  m_mapCommands.clear();
+  UINT offset = 1;
+
+  HMENU submenu = CreateMenu();
+  MENUITEMINFOW item = {};
+  item.cbSize = sizeof(item);
+  item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA | MIIM_STRING | MIIM_BITMAP;
+  item.wID = uidFirstCmd + offset;
+  item.hSubMenu = submenu;
+  item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
+  item.dwTypeData = const_cast<wchar_t*>(kSubmenuLabel);
+  item.hbmpItem = IsVersion6OrLater() ? GetResourceIconBitmap(IDI_MODULE_ICON) : HBMMENU_CALLBACK;
+  if (!InsertMenuItemW(hmenu, menuIndex, TRUE, &item)) {
+    // The host's menu does not hold the submenu: nobody else would ever destroy it.
+    if (submenu) DestroyMenu(submenu);
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+  }
+  ++menuIndex;
+  ++offset;
+
+  const std::vector<PythonEntry>& entries = configure.config.python;
+  log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
+  for (const PythonEntry& entry : entries) {
+    std::wstring path = to_wide(entry.path, CP_ACP);
+    std::wstring label = to_wide(InterpreterLabel(entry), CP_ACP);
+    UINT used = AddFileIconItem(submenu, label, path, 0, uidFirstCmd, offset, menuIndex);
+    m_mapCommands[used] = path;
+    ++menuIndex;
+    ++offset;
+  }
+
+  if (FileExists(m_strCompanionPath.c_str())) {
+    UINT used = AddResourceIconItem(submenu, kCompanionLabel, IDI_MODULE_ICON, uidFirstCmd, offset,
+                                    menuIndex);
+    m_mapCommands[used] = m_strCompanionPath;
+    ++menuIndex;
+    ++offset;
+  } else {
+    log_write(LOG_DEBUG, L"VelmarPath:%s not found!", m_strCompanionPath.c_str());
+  }
+  return MAKE_HRESULT(SEVERITY_SUCCESS, 0, offset);
+}
+
+UINT CExtensionsShellEx::AddFileIconItem(HMENU menu, std::wstring label, std::wstring icon_path,
+                                         int icon_index, UINT first_id, UINT offset,
+                                         UINT position) {
+  MENUITEMINFOW item = {};
+  item.cbSize = sizeof(item);
+  item.fMask = kItemMask;
+  if (!icon_path.empty()) {
+    item.fMask |= MIIM_BITMAP;
+    item.hbmpItem =
+        IsVersion6OrLater() ? GetFileIconBitmap(icon_path, icon_index) : HBMMENU_CALLBACK;
+  }
+  item.wID = first_id + offset;
+  item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
+  item.dwTypeData = &label[0];
+  InsertMenuItemW(menu, position, TRUE, &item);
+  return offset;
+}
+
+UINT CExtensionsShellEx::AddResourceIconItem(HMENU menu, std::wstring label, UINT icon_id,
+                                             UINT first_id, UINT offset, UINT position) {
+  MENUITEMINFOW item = {};
+  item.cbSize = sizeof(item);
+  item.fMask = kItemMask;
+  if (icon_id != 0) {
+    item.fMask |= MIIM_BITMAP;
+    item.hbmpItem = IsVersion6OrLater() ? GetResourceIconBitmap(icon_id) : HBMMENU_CALLBACK;
+    m_mapCmdIcons[offset] = icon_id;
+    m_mapCmdIcons[first_id + offset] = icon_id;
+  }
+  item.wID = first_id + offset;
+  item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
+  item.dwTypeData = &label[0];
+  InsertMenuItemW(menu, position, TRUE, &item);
+  return offset;
+}

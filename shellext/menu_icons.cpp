@@ -1,0 +1,201 @@
+// Icons of the menu items: 32-bit bitmaps with alpha on Windows 6.0 and later, owner drawing
+// before that.
+#include <windows.h>
+#include <shellapi.h>
+#include <uxtheme.h>
+
+#include <atomic>
+#include <climits>
+#include <vector>
+
+#include "shellext/extensions_shell_ex.h"
+#include "shellext/gdi_owners.h"
+
+namespace {
+
+constexpr uint32_t kVersionUnknown = 0xFFFFFFFF;
+std::atomic<uint32_t> g_versionCode{kVersionUnknown};
+constexpr int kOwnerDrawIconSize = 16;
+
+BITMAPINFO ArgbInfo(SIZE size) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = size.cx;
+  info.bmiHeader.biHeight = size.cy;  // bottom-up
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
+}  // namespace
+
+bool IsVersion6OrLater() {
+  uint32_t code = g_versionCode.load(std::memory_order_relaxed);
+  if (code == kVersionUnknown) {
+    OSVERSIONINFOEXW info = {};
+    info.dwOSVersionInfoSize = sizeof(info);
+    GetVersionExW(reinterpret_cast<OSVERSIONINFOW*>(&info));
+    code = ((info.dwMajorVersion & 0xFF) << 8) | (info.dwMinorVersion & 0xFF);
+    g_versionCode.store(code, std::memory_order_relaxed);
+  }
+  return code >= 0x0600;
+}
+
+void CExtensionsShellEx::ResolveThemeEntryPoints() {
+  if (!IsVersion6OrLater()) return;
+  // Only a library the host already loaded; the handler takes no reference of its own.
+  HMODULE uxtheme = GetModuleHandleW(L"UXTHEME.DLL");
+  if (!uxtheme) return;
+  m_pfnGetBufferedPaintBits = reinterpret_cast<GetBufferedPaintBitsFn>(
+      reinterpret_cast<void*>(GetProcAddress(uxtheme, "GetBufferedPaintBits")));
+  m_pfnBeginBufferedPaint = reinterpret_cast<BeginBufferedPaintFn>(
+      reinterpret_cast<void*>(GetProcAddress(uxtheme, "BeginBufferedPaint")));
+  m_pfnEndBufferedPaint = reinterpret_cast<EndBufferedPaintFn>(
+      reinterpret_cast<void*>(GetProcAddress(uxtheme, "EndBufferedPaint")));
+}
+
+HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
+  auto cached = m_mapIconBitmaps.find(id);
+  if (cached != m_mapIconBitmaps.end()) return cached->second.get();
+  UniqueIcon icon(static_cast<HICON>(LoadImageW(comfw::g_module->GetModuleInstance(),
+                                                MAKEINTRESOURCEW(id & 0xFFFF), IMAGE_ICON, 16, 16,
+                                                LR_DEFAULTCOLOR)));
+  if (!icon.get()) return nullptr;
+  HBITMAP bitmap = IconToMenuBitmap(icon.get());
+  if (bitmap) m_mapIconBitmaps.emplace(id, UniqueBitmap(bitmap));
+  return bitmap;
+}
+
+HBITMAP CExtensionsShellEx::GetFileIconBitmap(const std::wstring& path, int index) {
+  auto cached = m_mapFileIconBitmaps.find(path);
+  if (cached != m_mapFileIconBitmaps.end()) return cached->second.get();
+  UINT count = ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0);
+  if (count == 0 || count == UINT_MAX) return nullptr;
+  // Only the large icon is drawn (scaled to small-icon size). The output is real only when
+  // the call reports it: a failing call may leave garbage in it.
+  HICON extracted = nullptr;
+  if (ExtractIconExW(path.c_str(), index, &extracted, nullptr, 1) != 1) return nullptr;
+  UniqueIcon icon(extracted);
+  HBITMAP bitmap = IconToMenuBitmap(icon.get());
+  if (bitmap) m_mapFileIconBitmaps.emplace(path, UniqueBitmap(bitmap));
+  return bitmap;
+}
+
+HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {
+  if (!m_pfnGetBufferedPaintBits || !m_pfnBeginBufferedPaint || !m_pfnEndBufferedPaint)
+    return nullptr;
+  SIZE size = {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
+  RECT rect = {0, 0, size.cx, size.cy};
+  MemoryDc dc;
+  if (!dc.get()) return nullptr;
+  HBITMAP bitmap = nullptr;
+  if (FAILED(CreateArgbDib(dc.get(), size, nullptr, &bitmap))) return nullptr;
+
+  Selection selected(dc.get(), bitmap);
+  if (!selected.ok()) return bitmap;
+  BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  BP_PAINTPARAMS params = {sizeof(params), BPPF_ERASE, nullptr, &blend};
+  HDC buffer_dc = nullptr;
+  HPAINTBUFFER buffer = m_pfnBeginBufferedPaint(dc.get(), &rect, BPBF_DIB, &params, &buffer_dc);
+  if (buffer) {
+    if (DrawIconEx(buffer_dc, 0, 0, icon, size.cx, size.cy, 0, nullptr, DI_NORMAL))
+      CompleteAlpha(buffer, dc.get(), icon, size);
+    m_pfnEndBufferedPaint(buffer, TRUE);
+  }
+  return bitmap;
+}
+
+HRESULT CExtensionsShellEx::CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap) {
+  *bitmap = nullptr;
+  BITMAPINFO info = ArgbInfo(size);
+  HDC screen = dc ? nullptr : GetDC(nullptr);
+  *bitmap = CreateDIBSection(dc ? dc : screen, &info, DIB_RGB_COLORS, bits, nullptr, 0);
+  if (screen) ReleaseDC(nullptr, screen);
+  return *bitmap ? S_OK : E_OUTOFMEMORY;
+}
+
+HRESULT CExtensionsShellEx::CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON icon, SIZE size) {
+  RGBQUAD* quads = nullptr;
+  int row_width = 0;
+  HRESULT hr = m_pfnGetBufferedPaintBits(buffer, &quads, &row_width);
+  if (FAILED(hr)) return hr;
+  uint32_t* pixels = reinterpret_cast<uint32_t*>(quads);
+  if (AnyAlphaSet(pixels, size, row_width)) return hr;  // the icon brought its own alpha
+  IconParts parts(icon);
+  if (!parts.ok()) return hr;
+  if (parts.mask()) hr = AlphaFromMask(dc, pixels, parts.mask(), size, row_width);
+  return hr;
+}
+
+bool CExtensionsShellEx::AnyAlphaSet(const uint32_t* pixels, SIZE size, int row_width) {
+  for (int y = 0; y < size.cy; ++y, pixels += row_width - size.cx)
+    for (int x = 0; x < size.cx; ++x, ++pixels)
+      if (*pixels & 0xFF000000) return true;
+  return false;
+}
+
+// The mask is drawn at the bitmap's size first, so that the mask of an icon larger than the
+// menu bitmap (an executable's large icon, scaled down when drawn) matches what was drawn.
+HRESULT CExtensionsShellEx::AlphaFromMask(HDC dc, uint32_t* pixels, HBITMAP mask, SIZE size,
+                                          int row_width) {
+  HRESULT hr = E_OUTOFMEMORY;
+  void* bits = nullptr;
+  HBITMAP scaled = nullptr;
+  if (FAILED(CreateArgbDib(dc, size, &bits, &scaled))) return hr;
+  UniqueBitmap scaled_owner(scaled);
+  hr = E_UNEXPECTED;
+  BITMAP mask_info = {};
+  if (!GetObjectW(mask, sizeof(mask_info), &mask_info)) return hr;
+  {
+    MemoryDc source(dc), target(dc);
+    if (!source.get() || !target.get()) return hr;
+    Selection from(source.get(), mask), to(target.get(), scaled);
+    if (!from.ok() || !to.ok()) return hr;
+    SetStretchBltMode(target.get(), COLORONCOLOR);
+    if (!StretchBlt(target.get(), 0, 0, size.cx, size.cy, source.get(), 0, 0, mask_info.bmWidth,
+                    mask_info.bmHeight, SRCCOPY))
+      return hr;
+  }
+  GdiFlush();
+  const uint32_t* mask_pixels = static_cast<const uint32_t*>(bits);
+  for (int y = 0; y < size.cy; ++y, pixels += row_width - size.cx) {
+    for (int x = 0; x < size.cx; ++x, ++pixels, ++mask_pixels) {
+      if (*mask_pixels & 0x00FFFFFF)
+        *pixels = 0;
+      else
+        *pixels |= 0xFF000000;
+    }
+  }
+  return S_OK;
+}
+
+STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT uMsg, WPARAM wParam, LPARAM lParam) {
+  LRESULT result = 0;
+  return HandleMenuMsg2(uMsg, wParam, lParam, &result);
+}
+
+STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT uMsg, WPARAM, LPARAM lParam,
+                                                LRESULT* plResult) {
+  if (uMsg == WM_MEASUREITEM) {
+    auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+    if (!measure) return S_OK;
+    measure->itemWidth = kOwnerDrawIconSize;
+    measure->itemHeight = kOwnerDrawIconSize;
+    if (plResult) *plResult = TRUE;
+  } else if (uMsg == WM_DRAWITEM) {
+    auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+    if (!draw || draw->CtlType != ODT_MENU) return S_OK;
+    auto found = m_mapCmdIcons.find(draw->itemID);
+    if (found == m_mapCmdIcons.end() || (found->second & 0xFFFF) == 0) return S_OK;
+    UniqueIcon icon(static_cast<HICON>(
+        LoadImageW(comfw::g_module->GetModuleInstance(), MAKEINTRESOURCEW(found->second & 0xFFFF),
+                   IMAGE_ICON, kOwnerDrawIconSize, kOwnerDrawIconSize, LR_DEFAULTCOLOR)));
+    if (!icon.get()) return S_OK;
+    const RECT& r = draw->rcItem;
+    DrawIconEx(draw->hDC, r.left, r.top + (r.bottom - r.top - kOwnerDrawIconSize) / 2, icon.get(),
+               kOwnerDrawIconSize, kOwnerDrawIconSize, 0, nullptr, DI_NORMAL);
+    if (plResult) *plResult = TRUE;
+  }
+  return S_OK;
+}
