@@ -2,7 +2,7 @@
 # Builds the extension, installs it into a private Wine prefix the way an administrator would
 # (the DLL and config.cfg in one folder, registered with regsvr32), and plays Explorer:
 # right-clicks on a folder's background, a file, a folder and two files, printing what the
-# extension logged for each.
+# extension logged for each and the menu it built.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -29,6 +29,12 @@ sed 's|<log_level>4</log_level>|<log_level>1</log_level>|' "$root/config/example
   >"$install_dir/config.cfg"
 echo 'print("hello")' >"$sample/main.py"
 echo 'numpy' >"$sample/requirements.txt"
+# Stand-ins until the real ones exist here: Wine programs play the configured interpreters (so
+# their icons show in the menu) and the test host plays the companion application.
+mkdir -p "$drive_c/Python312" "$drive_c/users/Public/venvs/web/Scripts"
+cp "$drive_c/windows/system32/notepad.exe" "$drive_c/Python312/python.exe"
+cp "$drive_c/windows/system32/winemine.exe" "$drive_c/users/Public/venvs/web/Scripts/python.exe"
+cp "$bin/shell_host.exe" "$install_dir/Velmar.exe"
 
 dll='C:\Program Files\Velmar\VelmarShellExtensions-x64.dll'
 project='C:\users\Public\Documents\sample-project'
@@ -52,8 +58,8 @@ host() {
   shift
   wine "$bin/debug_run.exe" "$bin/shell_host.exe" "$@" | tr -d '\r'
 }
-host "background of $project" background "$project"
-host "the file main.py" select 1 "$project\\main.py"
-host "the folder src" select 1 "$project\\src"
+host "background of $project" background "$project" menu
+host "the file main.py" select 1 "$project\\main.py" menu
+host "the folder src" select 1 "$project\\src" menu
 host "two files (refused: the menu serves one item)" select 2 "$project\\main.py" \
   "$project\\requirements.txt"
