@@ -201,6 +201,31 @@ TEST_F(HandlerTest, SettingsWithoutALevelUseInfo) {
   EXPECT_EQ(run.debug_lines[6], "Velmar:[INFO]cfg.log_level:4");
 }
 
+// A folder's background, a file and a folder get the same menu; a second query on the same
+// menu adds nothing, and the companion application's absence is logged.
+TEST_F(HandlerTest, EveryKindOfRightClickGetsTheSameMenu) {
+  const std::string menu =
+      "menu=0x00000003\n"
+      "  id=101 \"Python here\" data=module bitmap=16x16x32\n"
+      "    id=102 \"Python 3.8 64\" data=module bitmap=none\n";
+  for (const std::wstring& step : {L"background " + Quoted(sample_.path()),
+                                   L"select 1 " + Quoted(file_), L"select 1 " + Quoted(folder_)}) {
+    CapturedRun run = Host(step + L" menu again");
+    std::string kind = step.substr(0, step.find(L' ')) == L"background" ? "background" : "select";
+    EXPECT_EQ(run.output, "create=0x00000000\n" + kind + "=0x00000000\n" + menu +
+                              "again=0x00000000\n" + menu.substr(menu.find('\n') + 1));
+    std::vector<std::string> lines = run.debug_lines;
+    ASSERT_GE(lines.size(), 5u);
+    std::vector<std::string> tail = {
+        "Velmar:[DEBUG]CExtensionsShellEx::QueryContextMenu(menuIndex=0,uidLastCmd=32767,uFlags=0)",
+        "Velmar:[DEBUG]configure.config.python.size():1",
+        "Velmar:[DEBUG]VelmarPath:" + Narrow(copy_.folder()) + "\\Velmar.exe not found!",
+        "Velmar:[DEBUG]CExtensionsShellEx::QueryContextMenu(menuIndex=0,uidLastCmd=32767,uFlags=0)",
+        "Velmar:[DEBUG]Menu already added"};
+    EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()), tail);
+  }
+}
+
 // Installed under a folder whose name the ANSI code page cannot hold, the handler still
 // finds its settings.
 TEST_F(HandlerTest, ModuleFolderOutsideTheAnsiCodePage) {

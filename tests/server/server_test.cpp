@@ -199,6 +199,20 @@ TEST_F(ModuleTest, ResourcesNameTheProduct) {
   EXPECT_NE(xml.find("level=\"asInvoker\""), std::string::npos);
   EXPECT_NE(xml.find("uiAccess=\"false\""), std::string::npos);
 
+  // Icon group 219: six 32-bit images, 16 to 256 pixels square.
+  HRSRC group = FindResourceW(module_.get(), MAKEINTRESOURCEW(219), MAKEINTRESOURCEW(14));
+  ASSERT_NE(group, nullptr);
+  const BYTE* dir = static_cast<const BYTE*>(LockResource(LoadResource(module_.get(), group)));
+  ASSERT_GE(SizeofResource(module_.get(), group), 6u + 6 * 14);
+  EXPECT_EQ(*reinterpret_cast<const WORD*>(dir + 4), 6);
+  std::vector<int> sizes;
+  for (int i = 0; i < 6; ++i) {
+    const BYTE* entry = dir + 6 + 14 * i;
+    sizes.push_back(entry[0] == 0 ? 256 : entry[0]);
+    EXPECT_EQ(*reinterpret_cast<const WORD*>(entry + 6), 32) << "bits of image " << i;
+  }
+  EXPECT_EQ(sizes, (std::vector<int>{16, 32, 48, 64, 128, 256}));
+
   DWORD handle = 0;
   DWORD size = GetFileVersionInfoSizeW(copy_.dll_path().c_str(), &handle);
   ASSERT_GT(size, 0u);
