@@ -4,10 +4,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
 
-bash "$root/scripts/setup.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-  -DBUILD_TESTING=ON >/dev/null
-cmake --build "$build"
+bash "$root/scripts/build.sh"
 
 # One private prefix for the whole run, prepared once and shut down at the end.
 export VELMAR_WINEPREFIX=$build/wineprefix

@@ -26,12 +26,6 @@ const char kConfig[] =
     "</python>\n"
     "</configure>\n";
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
-  return out;
-}
-
 // Pointers other than null differ from run to run.
 std::vector<std::string> Normalized(const std::vector<std::string>& lines) {
   static const std::regex pointer("=(?!0{16})[0-9A-F]{16}\\)");
@@ -67,7 +61,7 @@ class HandlerTest : public ::testing::Test {
   // The banner and the configuration dump of one Initialize with kConfig loaded.
   std::vector<std::string> Dump(const char* loaded = "1", const char* level = "1") const {
     return {"Velmar:[MESSAGE]==========Velmar DLL Initialize==========",
-            "Velmar:[INFO]cfg:" + Narrow(copy_.config_path()),
+            "Velmar:[INFO]cfg:" + Ascii(copy_.config_path()),
             std::string("Velmar:[INFO]cfg.load.success:") + loaded,
             "Velmar:[INFO]cfg.description:test settings",
             "Velmar:[INFO]cfg.version:1.0",
@@ -77,7 +71,7 @@ class HandlerTest : public ::testing::Test {
   }
 
   static std::vector<std::string> Selection(const std::wstring& file, const std::wstring& path) {
-    return {"Velmar:[DEBUG]m_szFile=" + Narrow(file), "Velmar:[DEBUG]m_szFilePath=" + Narrow(path)};
+    return {"Velmar:[DEBUG]m_szFile=" + Ascii(file), "Velmar:[DEBUG]m_szFilePath=" + Ascii(path)};
   }
 
   static void Append(std::vector<std::string>* lines, const std::vector<std::string>& more) {
@@ -183,7 +177,7 @@ TEST_F(HandlerTest, WithoutSettingsTheThresholdIsInfo) {
   CapturedRun run = Host(L"select 1 " + Quoted(file_));
   EXPECT_EQ(run.output, "create=0x00000000\nselect=0x00000000\n");
   std::vector<std::string> expected = {"Velmar:[MESSAGE]==========Velmar DLL Initialize==========",
-                                       "Velmar:[INFO]cfg:" + Narrow(copy_.config_path()),
+                                       "Velmar:[INFO]cfg:" + Ascii(copy_.config_path()),
                                        "Velmar:[INFO]cfg.load.success:0",
                                        "Velmar:[INFO]cfg.description:",
                                        "Velmar:[INFO]cfg.version:",
@@ -219,7 +213,7 @@ TEST_F(HandlerTest, EveryKindOfRightClickGetsTheSameMenu) {
     std::vector<std::string> tail = {
         "Velmar:[DEBUG]CExtensionsShellEx::QueryContextMenu(menuIndex=0,uidLastCmd=32767,uFlags=0)",
         "Velmar:[DEBUG]configure.config.python.size():1",
-        "Velmar:[DEBUG]VelmarPath:" + Narrow(copy_.folder()) + "\\Velmar.exe not found!",
+        "Velmar:[DEBUG]VelmarPath:" + Ascii(copy_.folder()) + "\\Velmar.exe not found!",
         "Velmar:[DEBUG]CExtensionsShellEx::QueryContextMenu(menuIndex=0,uidLastCmd=32767,uFlags=0)",
         "Velmar:[DEBUG]Menu already added"};
     EXPECT_EQ(std::vector<std::string>(lines.end() - 5, lines.end()), tail);
@@ -235,7 +229,7 @@ TEST_F(HandlerTest, ModuleFolderOutsideTheAnsiCodePage) {
   ASSERT_EQ(other.Register(), 0u);
   CapturedRun run = Host(L"background " + Quoted(sample_.path()));
   ASSERT_GE(run.debug_lines.size(), 3u);
-  EXPECT_EQ(run.debug_lines[1], "Velmar:[INFO]cfg:" + Narrow(other.config_path()));
+  EXPECT_EQ(run.debug_lines[1], "Velmar:[INFO]cfg:" + Ascii(other.config_path()));
   EXPECT_EQ(run.debug_lines[2], "Velmar:[INFO]cfg.load.success:1");
 }
 

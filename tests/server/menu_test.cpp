@@ -72,12 +72,6 @@ std::string Config(const std::vector<std::vector<std::string>>& entries) {
   return xml + "</configure>";
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string out;
-  for (wchar_t c : text) out += static_cast<char>(c);
-  return out;
-}
-
 class MenuTest : public ::testing::Test {
  protected:
   MenuTest() : files_(L"icons") {}
@@ -148,7 +142,7 @@ class MenuTest : public ::testing::Test {
 TEST_F(MenuTest, LayoutFollowsTheConfiguration) {
   WithCompanion();
   NewHandler(
-      Config({{Narrow(alpha_), "3.8", "64"}, {"", "", ""}, {Narrow(plain_), "2.7", "32", "work"}}));
+      Config({{Ascii(alpha_), "3.8", "64"}, {"", "", ""}, {Ascii(plain_), "2.7", "32", "work"}}));
   HMENU menu = NewHostMenu();
   EXPECT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 6));
   EXPECT_EQ(DescribeMenu(ReadMenu(menu), Marker()),
@@ -165,7 +159,7 @@ TEST_F(MenuTest, LayoutFollowsTheConfiguration) {
 }
 
 TEST_F(MenuTest, CountsWithAndWithoutTheCompanion) {
-  NewHandler(Config({{Narrow(plain_), "3.12", "64"}}));
+  NewHandler(Config({{Ascii(plain_), "3.12", "64"}}));
   HMENU menu = NewHostMenu();
   EXPECT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
   std::vector<MenuItemView> items = Submenu(menu);
@@ -189,7 +183,7 @@ TEST_F(MenuTest, CountsWithAndWithoutTheCompanion) {
 }
 
 TEST_F(MenuTest, AnExtendedMenuAndDefaultOnlyGetNothing) {
-  NewHandler(Config({{Narrow(plain_), "3.12", "64"}}));
+  NewHandler(Config({{Ascii(plain_), "3.12", "64"}}));
   HMENU menu = NewHostMenu();
   ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
   std::string before = DescribeMenu(ReadMenu(menu), Marker());
@@ -198,7 +192,7 @@ TEST_F(MenuTest, AnExtendedMenuAndDefaultOnlyGetNothing) {
 
   // A second handler (text files reach two handler names) sees the marker too.
   ComPtr<IContextMenu> first = std::move(handler_);
-  NewHandler(Config({{Narrow(plain_), "3.12", "64"}}), true);
+  NewHandler(Config({{Ascii(plain_), "3.12", "64"}}), true);
   EXPECT_EQ(Query(menu), S_OK);
   EXPECT_EQ(DescribeMenu(ReadMenu(menu), Marker()), before);
 
@@ -208,7 +202,7 @@ TEST_F(MenuTest, AnExtendedMenuAndDefaultOnlyGetNothing) {
 }
 
 TEST_F(MenuTest, BitmapsAreSmallIconSized32BitWithAlpha) {
-  NewHandler(Config({{Narrow(plain_), "2.7", "32"}, {Narrow(alpha_), "3.8", "64"}}));
+  NewHandler(Config({{Ascii(plain_), "2.7", "32"}, {Ascii(alpha_), "3.8", "64"}}));
   HMENU menu = NewHostMenu();
   ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 4));
   std::vector<MenuItemView> items = Submenu(menu);
@@ -237,10 +231,10 @@ TEST_F(MenuTest, BitmapsAreSmallIconSized32BitWithAlpha) {
 TEST_F(MenuTest, OneBitmapPerIconAndFailuresAreNotKept) {
   std::wstring no_icons = ProgramFolder() + L"\\shell_host.exe";  // carries no icon
   std::wstring later = files_.path() + L"\\later.ico";
-  NewHandler(Config({{Narrow(plain_), "2.7", "32"},
-                     {Narrow(plain_), "2.7", "32", "again"},
-                     {Narrow(no_icons), "3.1", "64"},
-                     {Narrow(later), "3.2", "64"}}));
+  NewHandler(Config({{Ascii(plain_), "2.7", "32"},
+                     {Ascii(plain_), "2.7", "32", "again"},
+                     {Ascii(no_icons), "3.1", "64"},
+                     {Ascii(later), "3.2", "64"}}));
   HMENU menu = NewHostMenu();
   ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 6));
   std::vector<MenuItemView> first = Submenu(menu);
@@ -267,7 +261,7 @@ TEST_F(MenuTest, OneBitmapPerIconAndFailuresAreNotKept) {
 // none of them is left.
 TEST_F(MenuTest, ReleasingTheHandlerDeletesItsBitmaps) {
   WithCompanion();
-  NewHandler(Config({{Narrow(plain_), "2.7", "32"}, {Narrow(alpha_), "3.8", "64"}}));
+  NewHandler(Config({{Ascii(plain_), "2.7", "32"}, {Ascii(alpha_), "3.8", "64"}}));
   HMENU menu = NewHostMenu();
   ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 5));
   std::vector<HBITMAP> bitmaps = {ReadMenu(menu)[1].bitmap};
@@ -301,9 +295,9 @@ TEST(ResourceCounters, MoveWithKnownObjects) {
 
 TEST_F(MenuTest, ThousandRightClicksLeaveNothingBehind) {
   WithCompanion();
-  ASSERT_TRUE(copy_.WriteConfig(Config({{Narrow(plain_), "2.7", "32"},
-                                        {Narrow(alpha_), "3.8", "64"},
-                                        {Narrow(plain_), "3.12", "64", "work"}})));
+  ASSERT_TRUE(copy_.WriteConfig(Config({{Ascii(plain_), "2.7", "32"},
+                                        {Ascii(alpha_), "3.8", "64"},
+                                        {Ascii(plain_), "3.12", "64", "work"}})));
   auto cycle = [&]() {
     ComPtr<IShellExtInit> init;
     ASSERT_EQ(host_.CreateHandler(&init), S_OK);

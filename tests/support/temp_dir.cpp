@@ -69,3 +69,9 @@ std::string ReadTextFile(const std::wstring& path) {
     bytes.append(buffer, read);
   return bytes;
 }
+
+std::string Ascii(const std::wstring& text) {
+  std::string out;
+  for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
+  return out;
+}

@@ -18,3 +18,7 @@ class TempDir {
 bool WriteTextFile(const std::wstring& path, const std::string& bytes);
 std::string ReadTextFile(const std::wstring& path);
 bool RemoveTree(const std::wstring& path);
+
+// The text as the debugger output stream delivers it from an ASCII-only reader's view:
+// every character outside ASCII becomes '?'.
+std::string Ascii(const std::wstring& text);
