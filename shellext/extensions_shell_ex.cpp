@@ -147,9 +147,3 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
   LogSelection();
   return hr;
 }
-
-STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO*) { return E_NOTIMPL; }
-
-STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR, UINT, UINT*, LPSTR, UINT) {
-  return E_NOTIMPL;
-}

@@ -56,6 +56,11 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   static bool IsDirectory(std::wstring path);
   static bool FileExists(const wchar_t* path);
 
+  // The console prompt: "name^|version bits", or "version bits" outside a virtual environment;
+  // every part escaped for cmd and PROMPT.
+  static std::wstring ComposePrompt(const std::wstring& venv_name, const std::wstring& version,
+                                    const std::wstring& bits);
+
   // Menu bitmaps, cached by the object, which deletes them when it is destroyed.
   HBITMAP GetResourceIconBitmap(UINT id);
   HBITMAP GetFileIconBitmap(const std::wstring& path, int index);

@@ -6,22 +6,12 @@
 #include <vector>
 
 #include "log/log.h"
+#include "tests/support/debug_string_capture.h"
 
 namespace {
 
-std::vector<std::wstring> g_lines;
-
-void WINAPI RecordDebugString(LPCWSTR text) { g_lines.push_back(text); }
-
-}  // namespace
-
-// The logger linked into this program calls OutputDebugStringW through its import slot; this
-// definition stands in for the slot, so the tests see the exact UTF-16 text of every line.
-extern "C" {
-void(WINAPI* __imp_OutputDebugStringW)(LPCWSTR) = RecordDebugString;
-}
-
-namespace {
+// The logger is linked into this program, so its lines are captured exactly.
+std::vector<std::wstring>& g_lines = CapturedDebugLines();
 
 class LoggerTest : public ::testing::Test {
  protected:

@@ -1,0 +1,219 @@
+// The hidden child-process runner and the interpreter probe.
+#include <windows.h>
+
+#include <atomic>
+#include <boost/algorithm/string/erase.hpp>
+#include <boost/algorithm/string/regex.hpp>
+#include <boost/algorithm/string/replace.hpp>
+#include <boost/algorithm/string/trim.hpp>
+#include <boost/algorithm/string/case_conv.hpp>
+#include <boost/regex.hpp>
+#include <cstdio>
+#include <string>
+
+#include "command/command_utils.h"
+#include "command/handle_owners.h"
+#include "command/text_encoding.h"
+
+namespace CommandUtils {
+
+const wchar_t kPathPrefixTemplate[] = L"__PYTHON_DIR__;__PYTHON_DIR__\\Scripts;";
+
+namespace {
+
+constexpr DWORD kChunk = 4095;
+std::atomic<unsigned> g_pipeCounter{0};
+
+// An inbound pipe whose read end supports waiting with a limit, and an inheritable write end
+// for the child's standard output and error.
+bool CreateOutputPipe(ScopedHandle* read_end, ScopedHandle* write_end) {
+  wchar_t name[128];
+  swprintf(name, 128, L"\\\\.\\pipe\\velmar-run-%lu-%lu-%u", GetCurrentProcessId(),
+           GetCurrentThreadId(), g_pipeCounter.fetch_add(1));
+  read_end->reset(CreateNamedPipeW(
+      name, PIPE_ACCESS_INBOUND | FILE_FLAG_OVERLAPPED | FILE_FLAG_FIRST_PIPE_INSTANCE,
+      PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS, 1, 0, 65536, 0,
+      nullptr));
+  if (!read_end->valid()) return false;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  write_end->reset(
+      CreateFileW(name, GENERIC_WRITE, 0, &inherit, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return write_end->valid();
+}
+
+std::wstring EnvironmentBlock(const EnvironmentMap& env) {
+  std::wstring block;
+  for (const auto& entry : env) {
+    block += entry.first + L"=" + entry.second;
+    block.push_back(L'\0');
+  }
+  if (!block.empty()) block.push_back(L'\0');
+  return block;
+}
+
+enum class ReadResult { kEnded, kTimedOut, kFailed };
+
+// Reads until every writer has closed the pipe, or the child has ended and nothing more is
+// waiting in the pipe (a process the child left behind may hold the write end for good).
+ReadResult ReadOutput(HANDLE pipe, HANDLE process, DWORD deadline, std::string* output) {
+  ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event.valid()) return ReadResult::kFailed;
+  char chunk[kChunk];
+  bool child_ended = false;
+  for (;;) {
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event.get();
+    DWORD read = 0;
+    if (!ReadFile(pipe, chunk, kChunk, &read, &overlapped)) {
+      DWORD error = GetLastError();
+      if (error == ERROR_BROKEN_PIPE) return ReadResult::kEnded;
+      if (error != ERROR_IO_PENDING) return ReadResult::kFailed;
+      HANDLE waits[2] = {event.get(), process};
+      for (;;) {
+        LONG left = static_cast<LONG>(deadline - GetTickCount());
+        DWORD wait = child_ended ? WaitForSingleObject(event.get(), 50)
+                                 : WaitForMultipleObjects(2, waits, FALSE, left > 0 ? left : 0);
+        if (wait == WAIT_OBJECT_0) break;
+        if (wait == WAIT_OBJECT_0 + 1) {
+          child_ended = true;
+          continue;
+        }
+        CancelIo(pipe);
+        GetOverlappedResult(pipe, &overlapped, &read, TRUE);
+        if (child_ended && wait == WAIT_TIMEOUT) return ReadResult::kEnded;
+        return ReadResult::kTimedOut;
+      }
+      if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE))
+        return GetLastError() == ERROR_BROKEN_PIPE ? ReadResult::kEnded : ReadResult::kFailed;
+    }
+    output->append(chunk, read);
+  }
+}
+
+}  // namespace
+
+std::wstring dir_name(const std::wstring& path) {
+  size_t separator = path.find_last_of(L"\\/");
+  return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+std::wstring python_path_prefix(const std::wstring& interpreter) {
+  return boost::algorithm::replace_all_copy(std::wstring(kPathPrefixTemplate), L"__PYTHON_DIR__",
+                                            dir_name(interpreter));
+}
+
+bool get_environment(EnvironmentMap& env) {
+  wchar_t* block = GetEnvironmentStringsW();
+  if (!block) {
+    std::printf("GetEnvironmentStrings failed (%lu)\n", GetLastError());
+    return false;
+  }
+  env.clear();
+  for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+    const wchar_t* equals = wcschr(entry, L'=');
+    if (!equals || equals == entry) continue;  // "=C:=C:\" and the like
+    env[boost::algorithm::to_upper_copy(std::wstring(entry, equals))] = equals + 1;
+  }
+  FreeEnvironmentStringsW(block);
+  return true;
+}
+
+bool run_process(std::wstring command_line, const EnvironmentMap& env, const std::wstring& work_dir,
+                 std::string* output, DWORD& exit_code, DWORD timeout_ms) {
+  ScopedHandle read_end, write_end;
+  if (!CreateOutputPipe(&read_end, &write_end)) return false;
+  SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+  ScopedHandle null_input(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inherit, OPEN_EXISTING, 0, nullptr));
+  // Everything the child starts belongs to the job, and ends with it.
+  ScopedHandle job(CreateJobObjectW(nullptr, nullptr));
+  if (!job.valid()) return false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+
+  STARTUPINFOW startup = {};
+  GetStartupInfoW(&startup);
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdInput = null_input.valid() ? null_input.get() : nullptr;
+  startup.hStdOutput = write_end.get();
+  startup.hStdError = write_end.get();
+  std::wstring block = EnvironmentBlock(env);
+  PROCESS_INFORMATION process = {};
+  BOOL started = CreateProcessW(
+      nullptr, &command_line[0], nullptr, nullptr, TRUE,
+      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+      block.empty() ? nullptr : &block[0], work_dir.empty() ? nullptr : work_dir.c_str(), &startup,
+      &process);
+  write_end.reset();  // the pipe ends once the child and its children have closed theirs
+  null_input.reset();
+  if (!started) return false;
+  ScopedHandle process_handle(process.hProcess), thread_handle(process.hThread);
+  AssignProcessToJobObject(job.get(), process.hProcess);
+  ResumeThread(process.hThread);
+
+  const DWORD deadline = GetTickCount() + timeout_ms;
+  std::string collected;
+  ReadResult result = ReadOutput(read_end.get(), process.hProcess, deadline, &collected);
+  if (result == ReadResult::kEnded) {
+    LONG left = static_cast<LONG>(deadline - GetTickCount());
+    if (WaitForSingleObject(process.hProcess, left > 0 ? left : 0) != WAIT_OBJECT_0)
+      result = ReadResult::kTimedOut;
+  }
+  if (result != ReadResult::kEnded) {
+    TerminateJobObject(job.get(), 1);
+    return false;
+  }
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process.hProcess, &code)) return false;
+  TerminateJobObject(job.get(), 0);  // whatever the child left running
+  exit_code = code;
+  if (output) *output = std::move(collected);
+  return true;
+}
+
+bool probe_python(const std::wstring& interpreter, std::wstring& version, std::wstring& bits,
+                  DWORD timeout_ms) {
+  const std::wstring folder = dir_name(interpreter);
+  EnvironmentMap env;
+  get_environment(env);
+  env[L"PATH"] = python_path_prefix(interpreter);
+  const std::wstring quoted = L"\"" + interpreter + L"\"";
+
+  std::string output;
+  DWORD exit_code = 0;
+  if (!run_process(quoted + L" --version", env, folder, &output, exit_code, timeout_ms))
+    return false;
+  // A launcher stub that cannot run Python (the Store alias) says so and fails: no version.
+  if (exit_code == 0) {
+    std::wstring text = to_wide(output.c_str(), CP_ACP);
+    regex_erase_all(text, L"\r\n");
+    regex_erase_all(text, L"^Python|^python");
+    version = boost::algorithm::trim_copy(text);
+  }
+
+  if (!run_process(quoted + L" -c \"import struct;import sys;sys.exit(8*struct.calcsize('P'))\"",
+                   env, folder, nullptr, exit_code, timeout_ms))
+    return false;
+  if (exit_code != 32 && exit_code != 64) return false;
+  char number[10];
+  std::snprintf(number, sizeof(number), "%d", static_cast<int>(exit_code));
+  bits = to_wide(number, CP_ACP);
+  return true;
+}
+
+}  // namespace CommandUtils
+
+bool regex_erase_all(std::wstring& text, const std::wstring& pattern) {
+  // Boost.Regex reports a pattern it cannot run (or text too complex for it) by throwing; inside
+  // Explorer that must end here, with the text left as it was.
+  try {
+    std::wstring result = boost::algorithm::erase_all_regex_copy(
+        text, boost::wregex(pattern, boost::regex::perl | boost::regex::icase));
+    text.swap(result);
+  } catch (const std::exception&) {
+  }
+  return true;
+}

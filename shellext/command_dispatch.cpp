@@ -1,0 +1,74 @@
+// What a chosen menu item does: open the companion application, or probe the interpreter and
+// open a console with it.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "command/command_utils.h"
+#include "command/text_encoding.h"
+#include "log/log.h"
+#include "shellext/extensions_shell_ex.h"
+
+namespace {
+
+const wchar_t kHelpText[] = L"Git shell extensions";
+
+}  // namespace
+
+std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
+                                               const std::wstring& version,
+                                               const std::wstring& bits) {
+  std::wstring prompt = CommandUtils::escape_prompt_part(venv_name);
+  if (!venv_name.empty()) prompt += L"^|";
+  return prompt + CommandUtils::escape_prompt_part(version) + L" " +
+         CommandUtils::escape_prompt_part(bits);
+}
+
+STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
+  if (!pCmdInfo || HIWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb)) != 0) {
+    log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
+    return E_INVALIDARG;
+  }
+  UINT offset = LOWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb));
+  auto found = m_mapCommands.find(offset);
+  if (found == m_mapCommands.end()) {
+    log_write(LOG_DEBUG, L"can not find command!\n");
+    return E_INVALIDARG;
+  }
+  log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.c_str());
+  const std::wstring path = found->second;
+  const std::wstring start_folder = m_szFilePath;
+
+  if (path == m_strCompanionPath) {
+    HINSTANCE result = ShellExecuteW(nullptr, L"open", m_strCompanionPath.c_str(), nullptr,
+                                     start_folder.c_str(), SW_SHOWNORMAL);
+    UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
+    if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
+    return S_OK;
+  }
+
+  std::wstring version, bits, venv_name;
+  CommandUtils::probe_python(path, version, bits);
+  CommandUtils::get_venv_prompt(path, venv_name);
+  CommandUtils::open_console(path, to_wide(configure.config.command_line, CP_ACP), start_folder,
+                             ComposePrompt(venv_name, version, bits));
+  return S_OK;
+}
+
+STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,
+                                                  UINT cchMax) {
+  if (idCmd != 0) return E_INVALIDARG;
+  if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;
+  if (uFlags & GCS_UNICODE) {
+    lstrcpynW(reinterpret_cast<LPWSTR>(pszName), kHelpText, static_cast<int>(cchMax));
+  } else {
+    int length = lstrlenW(kHelpText);
+    std::vector<char> narrow(2 * (length + 1), '\0');
+    WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, narrow.data(),
+                        static_cast<int>(narrow.size()), nullptr, nullptr);
+    lstrcpynA(pszName, narrow.data(), static_cast<int>(cchMax));
+  }
+  return S_OK;
+}

@@ -1,0 +1,46 @@
+// Plays the console for the tests: records how it was started into the file named by
+// VELMAR_CONSOLE_RECORD (UTF-8 lines "key=value"), then ends.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string Utf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size - 1 : 0, '\0');
+  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+  return out;
+}
+
+std::wstring Variable(const wchar_t* name, bool* set = nullptr) {
+  static wchar_t buffer[32768];
+  buffer[0] = 0;
+  DWORD length = GetEnvironmentVariableW(name, buffer, 32768);
+  if (set) *set = length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  return buffer;
+}
+
+}  // namespace
+
+int wmain() {
+  std::wstring record = Variable(L"VELMAR_CONSOLE_RECORD");
+  if (record.empty()) return 2;
+  wchar_t self[MAX_PATH] = {}, folder[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  bool python_path_set = false;
+  std::wstring python_path = Variable(L"PYTHON_PATH", &python_path_set);
+  std::string text = "exe=" + Utf8(self) + "\n" + "cmdline=" + Utf8(GetCommandLineW()) + "\n" +
+                     "cwd=" + Utf8(folder) + "\n" + "PATH=" + Utf8(Variable(L"PATH")) + "\n" +
+                     "PROMPT=" + Utf8(Variable(L"PROMPT")) + "\n" +
+                     (python_path_set ? "PYTHON_PATH=" + Utf8(python_path) + "\n" : "");
+  // Written under another name first, so a reader never sees half a record.
+  std::wstring partial = record + L".partial";
+  FILE* file = _wfopen(partial.c_str(), L"wb");
+  if (!file) return 3;
+  fwrite(text.data(), 1, text.size(), file);
+  fclose(file);
+  return MoveFileExW(partial.c_str(), record.c_str(), MOVEFILE_REPLACE_EXISTING) ? 0 : 4;
+}
