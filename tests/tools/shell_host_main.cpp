@@ -9,6 +9,8 @@
 //   measure               WM_MEASUREITEM through IContextMenu3::HandleMenuMsg2
 //   draw ID TOP HEIGHT    WM_DRAWITEM for item ID in a rectangle TOP..TOP+HEIGHT; prints
 //                         the first row that got pixels
+//   invoke N              InvokeCommand for command offset N (a verb given as a number)
+//   invoke-verb TEXT      InvokeCommand with a verb given as a string
 //   new                   release the handler (menu first) and create a fresh one
 //   delete FILE           delete a file between two steps
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
@@ -54,6 +56,17 @@ HRESULT QueryMenu(IShellExtInit* handler, HMENU menu, UINT flags) {
 }
 
 void PrintMenu(HMENU menu) { std::printf("%s", DescribeMenu(ReadMenu(menu), Marker()).c_str()); }
+
+HRESULT Invoke(IShellExtInit* handler, LPCSTR verb) {
+  ComPtr<IContextMenu> context;
+  HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
+  if (FAILED(hr)) return hr;
+  CMINVOKECOMMANDINFO info = {};
+  info.cbSize = sizeof(info);
+  info.lpVerb = verb;
+  info.nShow = SW_SHOWNORMAL;
+  return context->InvokeCommand(&info);
+}
 
 void Measure(IShellExtInit* handler) {
   ComPtr<IContextMenu3> context;
@@ -135,6 +148,11 @@ int wmain(int argc, wchar_t** argv) {
     } else if (step == L"again" && menu.get()) {
       Report("again", QueryMenu(handler.get(), menu.get(), CMF_NORMAL));
       PrintMenu(menu.get());
+    } else if (step == L"invoke" && i + 1 < argc) {
+      Report("invoke", Invoke(handler.get(), MAKEINTRESOURCEA(_wtoi(argv[++i]))));
+    } else if (step == L"invoke-verb" && i + 1 < argc) {
+      std::wstring verb = argv[++i];
+      Report("invoke", Invoke(handler.get(), std::string(verb.begin(), verb.end()).c_str()));
     } else if (step == L"measure") {
       Measure(handler.get());
     } else if (step == L"draw" && i + 3 < argc) {
