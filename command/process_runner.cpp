@@ -53,13 +53,30 @@ std::wstring EnvironmentBlock(const EnvironmentMap& env) {
 
 enum class ReadResult { kEnded, kTimedOut, kFailed };
 
-// Reads until every writer has closed the pipe, or the child has ended and nothing more is
-// waiting in the pipe (a process the child left behind may hold the write end for good).
+// Takes what the pipe already holds, without waiting for more.
+bool DrainPipe(HANDLE pipe, HANDLE event, std::string* output) {
+  char chunk[kChunk];
+  for (;;) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
+      return GetLastError() == ERROR_BROKEN_PIPE;
+    if (available == 0) return true;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = event;
+    DWORD read = 0;
+    if (!ReadFile(pipe, chunk, kChunk, &read, &overlapped) &&
+        !GetOverlappedResult(pipe, &overlapped, &read, TRUE))
+      return GetLastError() == ERROR_BROKEN_PIPE;
+    output->append(chunk, read);
+  }
+}
+
+// Reads until every writer has closed the pipe, or the child has ended: then what it wrote is
+// in the pipe already, and a process it left behind may hold the write end for good.
 ReadResult ReadOutput(HANDLE pipe, HANDLE process, DWORD deadline, std::string* output) {
   ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event.valid()) return ReadResult::kFailed;
   char chunk[kChunk];
-  bool child_ended = false;
   for (;;) {
     OVERLAPPED overlapped = {};
     overlapped.hEvent = event.get();
@@ -69,19 +86,14 @@ ReadResult ReadOutput(HANDLE pipe, HANDLE process, DWORD deadline, std::string* 
       if (error == ERROR_BROKEN_PIPE) return ReadResult::kEnded;
       if (error != ERROR_IO_PENDING) return ReadResult::kFailed;
       HANDLE waits[2] = {event.get(), process};
-      for (;;) {
-        LONG left = static_cast<LONG>(deadline - GetTickCount());
-        DWORD wait = child_ended ? WaitForSingleObject(event.get(), 50)
-                                 : WaitForMultipleObjects(2, waits, FALSE, left > 0 ? left : 0);
-        if (wait == WAIT_OBJECT_0) break;
-        if (wait == WAIT_OBJECT_0 + 1) {
-          child_ended = true;
-          continue;
-        }
+      LONG left = static_cast<LONG>(deadline - GetTickCount());
+      DWORD wait = WaitForMultipleObjects(2, waits, FALSE, left > 0 ? left : 0);
+      if (wait != WAIT_OBJECT_0) {
         CancelIo(pipe);
-        GetOverlappedResult(pipe, &overlapped, &read, TRUE);
-        if (child_ended && wait == WAIT_TIMEOUT) return ReadResult::kEnded;
-        return ReadResult::kTimedOut;
+        bool completed = GetOverlappedResult(pipe, &overlapped, &read, TRUE) != FALSE;
+        if (wait != WAIT_OBJECT_0 + 1) return ReadResult::kTimedOut;
+        if (completed) output->append(chunk, read);
+        return DrainPipe(pipe, event.get(), output) ? ReadResult::kEnded : ReadResult::kFailed;
       }
       if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE))
         return GetLastError() == ERROR_BROKEN_PIPE ? ReadResult::kEnded : ReadResult::kFailed;

@@ -2,6 +2,8 @@
 // Initialize with the shell's data object for a file, QueryContextMenu into a fresh popup menu,
 // destroy the menu, release. Prints median and 99th percentile for 10 interpreters whose
 // executables carry icons, and for the same 10 without icons (empty paths).
+// Then times CommandUtils::probe_python against two bare CreateProcessW + wait of the same
+// interpreter stand-in.
 // Usage: menu_benchmark.exe [CYCLES]   (registers a copy of the DLL itself)
 #include <windows.h>
 
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "command/command_utils.h"
 #include "tests/support/child_process.h"
 #include "tests/support/menu_reader.h"
 #include "tests/support/module_copy.h"
@@ -32,6 +35,54 @@ int ItemsWithIcons(const ShellHost& host, const std::wstring& file) {
   int count = 0;
   for (const MenuItemView& item : ReadMenu(menu.get())[0].submenu) count += item.bitmap != nullptr;
   return count;
+}
+
+double Median(std::vector<double> samples) {
+  std::sort(samples.begin(), samples.end());
+  return samples[samples.size() / 2];
+}
+
+double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  return 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+// One bare start of the program, waited for, as the cheapest possible way to run it.
+void BareRun(std::wstring line) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &process))
+    std::exit(4);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+void MeasureProbe(int cycles) {
+  TempDir folder(L"probe-benchmark");
+  std::wstring python = folder.path() + L"\\python.exe";
+  CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python.c_str(), FALSE);
+  std::wstring quoted = L"\"" + python + L"\"";
+  std::vector<double> probe, bare;
+  for (int i = 0; i < cycles; ++i) {
+    LARGE_INTEGER start, middle, end;
+    QueryPerformanceCounter(&start);
+    std::wstring version, bits;
+    CommandUtils::probe_python(python, version, bits);
+    QueryPerformanceCounter(&middle);
+    BareRun(quoted + L" --version");
+    BareRun(quoted + L" -c \"import struct;import sys;sys.exit(8*struct.calcsize('P'))\"");
+    QueryPerformanceCounter(&end);
+    probe.push_back(Milliseconds(start, middle));
+    bare.push_back(Milliseconds(middle, end));
+  }
+  std::printf(
+      "interpreter probe, %d runs: probe_python median %.2f ms, two bare starts %.2f ms, "
+      "ratio %.3f\n",
+      cycles, Median(probe), Median(bare), Median(probe) / Median(bare));
 }
 
 struct Figures {
@@ -112,5 +163,6 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("  without icons: first %.2f ms, median %.3f ms, p99 %.3f ms\n", plain.first_ms,
               plain.median_ms, plain.p99_ms);
   std::printf("  ratio of medians (icons / none): %.2f\n", icons.median_ms / plain.median_ms);
+  MeasureProbe(cycles / 3 < 20 ? 20 : cycles / 3);
   return 0;
 }
