@@ -21,17 +21,42 @@ install_dir="$drive_c/Program Files/Velmar"
 sample="$drive_c/users/Public/Documents/sample-project"
 mkdir -p "$install_dir" "$sample/src"
 cp "$bin/VelmarShellExtensions-x64.dll" "$install_dir/"
-# The shipped example, with tracing switched on so every shell call shows.
-sed 's|<log_level>4</log_level>|<log_level>1</log_level>|' "$root/config/example-config.cfg" \
-  >"$install_dir/config.cfg"
 echo 'print("hello")' >"$sample/main.py"
 echo 'numpy' >"$sample/requirements.txt"
-# Stand-ins until the real ones exist here: Wine programs play the configured interpreters (so
-# their icons show in the menu) and the test host plays the companion application.
-mkdir -p "$drive_c/Python312" "$drive_c/users/Public/venvs/web/Scripts"
-cp "$drive_c/windows/system32/notepad.exe" "$drive_c/Python312/python.exe"
-cp "$drive_c/windows/system32/winemine.exe" "$drive_c/users/Public/venvs/web/Scripts/python.exe"
-cp "$bin/shell_host.exe" "$install_dir/Velmar.exe"
+# The sample project has a virtual environment; the project's interpreter stand-in plays its
+# python.exe and the system's Python (Wine cannot hand a Linux python3's output to Windows).
+mkdir -p "$drive_c/Python312" "$sample/.venv/Scripts" "$drive_c/velmar-demo"
+cp "$bin/python_standin.exe" "$drive_c/Python312/python.exe"
+printf 'version=3.12.1\nbits=64\n' >"$drive_c/Python312/standin.cfg"
+cp "$bin/python_standin.exe" "$sample/.venv/Scripts/python.exe"
+printf 'version=3.11.7\nbits=64\n' >"$sample/.venv/Scripts/standin.cfg"
+printf "home = C:\\Python312\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
+# The console: Wine's real cmd.exe sets the prompt, then a reporter prints what the console
+# got (a headless cmd /k would close at once). The reporter also plays Velmar.exe.
+cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
+cp "$bin/console_standin.exe" "$install_dir/Velmar.exe"
+cat >"$install_dir/config.cfg" <<'XML'
+<?xml version="1.0" encoding="UTF-8"?>
+<configure>
+    <version>1.0</version>
+    <description>Main job</description>
+    <command_line>cmd.exe /c __PROMPT__ &amp; "C:\velmar-demo\report.exe"</command_line>
+    <log_level>1</log_level>
+    <python>
+        <path>C:\Python312\python.exe</path>
+        <version>3.12.1</version>
+        <bits>64</bits>
+    </python>
+    <python>
+        <path>C:\users\Public\Documents\sample-project\.venv\Scripts\python.exe</path>
+        <version>3.11.7</version>
+        <bits>64</bits>
+        <desc>sample-project</desc>
+    </python>
+</configure>
+XML
+export VELMAR_CONSOLE_RECORD='C:\velmar-demo\console.txt'
+record="$drive_c/velmar-demo/console.txt"
 
 dll='C:\Program Files\Velmar\VelmarShellExtensions-x64.dll'
 project='C:\users\Public\Documents\sample-project'
@@ -60,3 +85,21 @@ host "the file main.py" select 1 "$project\\main.py" menu
 host "the folder src" select 1 "$project\\src" menu
 host "two files (refused: the menu serves one item)" select 2 "$project\\main.py" \
   "$project\\requirements.txt"
+
+console() {
+  echo
+  echo "== right-click the project folder's background, choose: $1"
+  rm -f "$record"
+  wine "$bin/debug_run.exe" "$bin/shell_host.exe" background "$project" menu invoke "$2" |
+    tr -d '\r' | grep -E 'InvokeCommand|invoke=|ERROR' || true
+  for _ in $(seq 1 100); do [ -f "$record" ] && break; sleep 0.1; done
+  echo "-- what the started program got:"
+  if [ -f "$record" ]; then
+    sed -e 's/^/   /' -e 's/^   PATH=\([^;]*;[^;]*;[^;]*\).*/   PATH=\1;.../' "$record"
+  else
+    echo "   (nothing started)"
+  fi
+}
+console '"Python 3.11.7 64|sample-project" (the virtual environment)' 3
+console '"Python 3.12.1 64"' 2
+console '"Open Velmar"' 4
