@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command/command_utils.h"
+#include "log/log.h"
 #include "shellext/extensions_shell_ex.h"
 #include "tests/support/child_process.h"
 #include "tests/support/debug_string_capture.h"
@@ -327,6 +328,7 @@ TEST_F(ConsoleTest, StartsInTheFolderWithTheInterpreterFirstOnPath) {
 
 TEST_F(ConsoleTest, FailuresLogAndRestorePath) {
   std::wstring before = HostPath();
+  log_set_level(LOG_DEBUG);
   EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"no-such-console.exe /k __PROMPT__",
                                           start_.path(), L"3.8.5 64"));
   EXPECT_EQ(HostPath(), before);
@@ -335,7 +337,21 @@ TEST_F(ConsoleTest, FailuresLogAndRestorePath) {
   EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"\"C:\\no\\console.exe\" __PROMPT__",
                                           start_.path(), L""));
   EXPECT_EQ(HostPath(), before);
-  ASSERT_EQ(CapturedDebugLines().size(), 0u);  // the log threshold (INFO) drops ERROR lines
+  // A host without PATH gets none back (not an empty one).
+  SetEnvironmentVariableW(L"PATH", nullptr);
+  EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"  ", start_.path(), L""));
+  EXPECT_EQ(GetEnvironmentVariableW(L"PATH", nullptr, 0), 0u);
+  SetEnvironmentVariableW(L"PATH", before.c_str());
+  log_set_level(LOG_INFO);
+
+  std::vector<std::wstring> expected = {
+      L"Velmar:[ERROR]Console program not found on PATH: no-such-console.exe",
+      L"Velmar:[ERROR]CommandUtils::split_command_line fail",
+      L"Velmar:[ERROR]ShellExecute:rCode:2;arg0:C:\\no\\console.exe;args:set PROMPT=() "
+      L"%PROMPT%;workdir:" +
+          start_.path(),
+      L"Velmar:[ERROR]CommandUtils::split_command_line fail"};
+  EXPECT_EQ(CapturedDebugLines(), expected);
   EXPECT_EQ(ReadTextFile(record_), "");
 }
 
