@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 
 #include "command/text_encoding.h"
 #include "tinyxml2.h"
@@ -74,10 +75,46 @@ void add_text_element(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, 
   parent->InsertEndChild(element);
 }
 
+// Every right-click loads the settings: each version of a file (its write time and size) is
+// parsed once in the process, and every load gets its own copy of the record.
+class ParsedFiles {
+ public:
+  static ParsedFiles& Instance() {
+    static ParsedFiles files;
+    return files;
+  }
+  bool Find(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp, Config* config) {
+    AcquireSRWLockExclusive(&lock_);
+    auto found = files_.find(path);
+    bool hit = found != files_.end() && Same(found->second.first, stamp);
+    if (hit) *config = found->second.second;
+    ReleaseSRWLockExclusive(&lock_);
+    return hit;
+  }
+  void Keep(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp,
+            const Config& config) {
+    AcquireSRWLockExclusive(&lock_);
+    files_[path] = {stamp, config};
+    ReleaseSRWLockExclusive(&lock_);
+  }
+
+ private:
+  static bool Same(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b) {
+    return CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0 &&
+           a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow;
+  }
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  std::map<std::wstring, std::pair<WIN32_FILE_ATTRIBUTE_DATA, Config>> files_;
+};
+
 }  // namespace
 
 bool Configure::load(const std::wstring& path) {
   if (path.empty()) return false;
+  WIN32_FILE_ATTRIBUTE_DATA stamp = {};
+  bool stamped = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &stamp) &&
+                 !(stamp.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  if (stamped && ParsedFiles::Instance().Find(path, stamp, &config)) return true;
   FileStream file(path, L"rb");
   if (!file.get()) return false;
 
@@ -100,6 +137,7 @@ bool Configure::load(const std::wstring& path) {
       fresh.log_level = element_level(e, Config().log_level);
   }
   config = fresh;
+  if (stamped) ParsedFiles::Instance().Keep(path, stamp, fresh);
   return true;
 }
 

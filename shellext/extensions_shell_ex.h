@@ -15,6 +15,8 @@
 #include "shellext/class_id.h"
 #include "shellext/gdi_owners.h"
 
+struct IconPixels;
+
 // Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.
 bool IsVersion6OrLater();
 
@@ -78,6 +80,8 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
                            UINT position);
 
   void ResolveThemeEntryPoints();
+  static HBITMAP BitmapFromPixels(const IconPixels& pixels);
+  static bool PixelsOf(HBITMAP bitmap, IconPixels* pixels);
   HBITMAP IconToMenuBitmap(HICON icon);
   static HRESULT CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap);
   HRESULT CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON icon, SIZE size);

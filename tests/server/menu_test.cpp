@@ -26,7 +26,8 @@ constexpr uint32_t kBlue = 0xFF0000FF;
 // left half is half-transparent red and the mask says "opaque" everywhere, so a conversion
 // that wrongly used the mask would show it; without alpha, the image is 24-bit and the mask
 // alone makes the left half transparent.
-bool WriteTestIcon(const std::wstring& path, bool with_alpha) {
+// `other_colour` gives a file of the same size whose opaque half is red instead.
+bool WriteTestIcon(const std::wstring& path, bool with_alpha, bool other_colour = false) {
   const int size = 32, bpp = with_alpha ? 32 : 24;
   const int xor_stride = ((size * bpp / 8) + 3) & ~3, mask_stride = 4;
   std::string image(40 + xor_stride * size + mask_stride * size, '\0');
@@ -42,7 +43,8 @@ bool WriteTestIcon(const std::wstring& path, bool with_alpha) {
         p[0] = right ? 0xFF : 0x00, p[1] = 0x00, p[2] = right ? 0x00 : 0xFF;
         p[3] = right ? 0xFF : 0x80;
       } else {
-        p[0] = 0x00, p[1] = right ? 0xFF : 0x00, p[2] = 0x00;
+        p[0] = 0x00, p[1] = right && !other_colour ? 0xFF : 0x00;
+        p[2] = right && other_colour ? 0xFF : 0x00;
       }
     }
     unsigned char* mask =
@@ -272,6 +274,85 @@ TEST_F(MenuTest, ReleasingTheHandlerDeletesItsBitmaps) {
   for (HBITMAP bitmap : bitmaps) EXPECT_EQ(GetObjectType(bitmap), 0u);
 }
 
+FILETIME WriteTime(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+void SetWriteTime(const std::wstring& path, FILETIME time) {
+  UniqueHandle file(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  SetFileTime(file.get(), nullptr, nullptr, &time);
+}
+
+// Icon work is shared by the handlers of the process: a second handler gets the same pixels
+// without reading the executable again, until the file changes.
+TEST_F(MenuTest, HandlersShareIconWorkUntilTheFileChanges) {
+  std::wstring icon = files_.path() + L"\\shared.ico";
+  ASSERT_TRUE(WriteTestIcon(icon, false));
+  std::string config = Config({{Ascii(icon), "3.12", "64"}});
+  NewHandler(config);
+  HMENU menu = NewHostMenu();
+  ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+  BitmapPixels first;
+  ASSERT_TRUE(ReadBitmap(Submenu(menu)[0].bitmap, &first));
+  ASSERT_EQ(first.at(12, 8), kGreen);
+  ComPtr<IContextMenu> first_handler = std::move(handler_);
+  BitmapPixels first_module;
+  ASSERT_TRUE(ReadBitmap(ReadMenu(menu)[1].bitmap, &first_module));
+
+  // Another icon in a file of the same size and write time: a handler that read the file
+  // again would show red.
+  FILETIME written = WriteTime(icon);
+  ASSERT_TRUE(WriteTestIcon(icon, false, true));
+  SetWriteTime(icon, written);
+  NewHandler(config, true);
+  HMENU second_menu = NewHostMenu();
+  ASSERT_EQ(Query(second_menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+  HBITMAP second_bitmap = Submenu(second_menu)[0].bitmap;
+  EXPECT_NE(second_bitmap, Submenu(menu)[0].bitmap);  // its own bitmap
+  BitmapPixels second, second_module;
+  ASSERT_TRUE(ReadBitmap(second_bitmap, &second));
+  ASSERT_TRUE(ReadBitmap(ReadMenu(second_menu)[1].bitmap, &second_module));
+  EXPECT_EQ(second.pixels, first.pixels);
+  EXPECT_EQ(second_module.pixels, first_module.pixels);
+
+  // The first handler goes (its menu first); the second one's bitmaps stay.
+  menus_.front().reset();
+  first_handler.reset();
+  EXPECT_EQ(GetObjectType(second_bitmap), static_cast<DWORD>(OBJ_BITMAP));
+  ASSERT_TRUE(ReadBitmap(second_bitmap, &second));
+  EXPECT_EQ(second.pixels, first.pixels);
+
+  // A new write time is a new version of the file.
+  FILETIME later = written;
+  later.dwHighDateTime += 1;
+  SetWriteTime(icon, later);
+  NewHandler(config);
+  menu = NewHostMenu();
+  ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+  BitmapPixels changed;
+  ASSERT_TRUE(ReadBitmap(Submenu(menu)[0].bitmap, &changed));
+  EXPECT_EQ(changed.at(12, 8), 0xFFFF0000u);
+}
+
+// The settings are parsed once per version of the file; an edit is seen on the next
+// right-click, even one that keeps the file's size.
+TEST_F(MenuTest, AnEditedConfigurationIsSeenOnTheNextRightClick) {
+  NewHandler(Config({{Ascii(plain_), "3.12", "64"}}));
+  HMENU menu = NewHostMenu();
+  ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+  EXPECT_EQ(Submenu(menu)[0].text, L"Python 3.12 64");
+  FILETIME written = WriteTime(copy_.config_path());
+  written.dwHighDateTime += 1;
+  NewHandler(Config({{Ascii(plain_), "3.13", "64"}}));
+  SetWriteTime(copy_.config_path(), written);
+  menu = NewHostMenu();
+  ASSERT_EQ(Query(menu), MAKE_HRESULT(SEVERITY_SUCCESS, 0, 3));
+  EXPECT_EQ(Submenu(menu)[0].text, L"Python 3.13 64");
+}
+
 // The counters move with objects of known count, so a flat line below means something.
 TEST(ResourceCounters, MoveWithKnownObjects) {
   ResourceCounts before = CountResources();
@@ -316,6 +397,59 @@ TEST_F(MenuTest, ThousandRightClicksLeaveNothingBehind) {
               before.gdi_objects, after.gdi_objects, before.handles, after.handles);
   EXPECT_EQ(after.gdi_objects, before.gdi_objects);
   EXPECT_EQ(after.handles, before.handles);
+}
+
+// Many right-clicks with ten interpreters leave the process as they found it, and once the
+// module is unloaded, nothing it made is left (full 10,000 in scripts/benchmark.sh).
+TEST(Soak, RightClicksThenUnloadLeaveNothingBehind) {
+  ShellHost host;
+  ASSERT_TRUE(host.ready());
+  TempDir files(L"soak");
+  std::wstring sample = files.path() + L"\\main.py";
+  ASSERT_TRUE(WriteTextFile(sample, "x"));
+  ResourceCounts unloaded = CountResources();
+  ModuleCopy copy;
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\shell_host.exe").c_str(),
+                        (copy.folder() + L"\\Velmar.exe").c_str(), FALSE));
+  std::string config = "<configure><log_level>4</log_level>";
+  for (int i = 0; i < 10; ++i) {
+    std::wstring icon = files.path() + L"\\python" + std::to_wstring(i) + L".ico";
+    ASSERT_TRUE(WriteTestIcon(icon, i % 2 == 0));
+    config += "<python><path>" + Ascii(icon) + "</path><version>3.1" + std::to_string(i) +
+              "</version><bits>64</bits></python>";
+  }
+  ASSERT_TRUE(copy.WriteConfig(config + "</configure>"));
+  ASSERT_EQ(copy.Register(), 0u);
+  ResourceCounts before, after;
+  {
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(ShellHost::DataObjectFor({sample}, &data), S_OK);
+    auto cycle = [&]() {
+      ComPtr<IShellExtInit> init;
+      ASSERT_EQ(host.CreateHandler(&init), S_OK);
+      ASSERT_EQ(init->Initialize(nullptr, data.get(), nullptr), S_OK);
+      ComPtr<IContextMenu> handler;
+      ASSERT_EQ(init.As(IID_IContextMenu, &handler), S_OK);
+      UniqueMenu menu(CreatePopupMenu());
+      ASSERT_EQ(handler->QueryContextMenu(menu.get(), 0, kFirst, 0x7FFF, CMF_NORMAL),
+                MAKE_HRESULT(SEVERITY_SUCCESS, 0, 13));
+    };
+    for (int i = 0; i < 20; ++i) cycle();
+    before = CountResources();
+    for (int i = 0; i < 2000; ++i) cycle();
+    after = CountResources();
+  }
+  CoFreeUnusedLibraries();
+  EXPECT_EQ(GetModuleHandleW(copy.dll_path().c_str()), nullptr);
+  ResourceCounts gone = CountResources();
+  std::printf(
+      "GDI objects %ld -> %ld over 2000 right-clicks, %ld after unloading (%ld before "
+      "loading); handles %ld -> %ld, %ld (%ld)\n",
+      before.gdi_objects, after.gdi_objects, gone.gdi_objects, unloaded.gdi_objects, before.handles,
+      after.handles, gone.handles, unloaded.handles);
+  EXPECT_EQ(after.gdi_objects, before.gdi_objects);
+  EXPECT_EQ(after.handles, before.handles);
+  EXPECT_LE(gone.gdi_objects, unloaded.gdi_objects);
 }
 
 // Before Windows 6.0 the items carry the owner-draw placeholder and the menu asks the handler
