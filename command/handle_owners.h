@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+#include <string>
 #include <utility>
 
 class ScopedHandle {
@@ -36,4 +38,24 @@ class LocalMemory {
 
  private:
   T pointer_;
+};
+
+// A C runtime stream opened by its wide path (any characters, whatever the ANSI code page).
+class FileStream {
+ public:
+  FileStream(const std::wstring& path, const wchar_t* mode) : file_(_wfopen(path.c_str(), mode)) {}
+  ~FileStream() { close(); }
+  FileStream(const FileStream&) = delete;
+  FileStream& operator=(const FileStream&) = delete;
+  FILE* get() const { return file_; }
+  // False when the stream could not be flushed and closed.
+  bool close() {
+    if (!file_) return true;
+    bool ok = fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+ private:
+  FILE* file_;
 };

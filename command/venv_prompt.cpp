@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
+#include "command/handle_owners.h"
 #include "command/text_encoding.h"
 
 namespace {
@@ -18,20 +19,6 @@ namespace {
 const wchar_t kScriptName[] = L"activate.bat";
 const wchar_t kVenvConfigName[] = L"pyvenv.cfg";
 const wchar_t kPromptPattern[] = L"PROMPT=\\((.*?)\\)";
-
-class FileStream {
- public:
-  explicit FileStream(const std::wstring& path) : file_(_wfopen(path.c_str(), L"rb")) {}
-  ~FileStream() {
-    if (file_) fclose(file_);
-  }
-  FileStream(const FileStream&) = delete;
-  FileStream& operator=(const FileStream&) = delete;
-  FILE* get() const { return file_; }
-
- private:
-  FILE* file_;
-};
 
 std::wstring base_name(const std::wstring& path) {
   size_t separator = path.find_last_of(L"\\/");
@@ -120,7 +107,7 @@ bool file_exists(const std::wstring& path) {
 }
 
 bool read_file(const std::wstring& path, std::string& content) {
-  FileStream file(path);
+  FileStream file(path, L"rb");
   if (!file.get()) return false;
   if (_fseeki64(file.get(), 0, SEEK_END) != 0) return false;
   long long length = _ftelli64(file.get());

@@ -8,29 +8,11 @@
 #include <cstring>
 #include <map>
 
+#include "command/handle_owners.h"
 #include "command/text_encoding.h"
 #include "tinyxml2.h"
 
 namespace {
-
-// Owner of a C runtime file stream.
-class FileStream {
- public:
-  FileStream(const std::wstring& path, const wchar_t* mode) : file_(_wfopen(path.c_str(), mode)) {}
-  ~FileStream() { close(); }
-  FileStream(const FileStream&) = delete;
-  FileStream& operator=(const FileStream&) = delete;
-  FILE* get() const { return file_; }
-  bool close() {
-    if (!file_) return true;
-    bool ok = fclose(file_) == 0;
-    file_ = nullptr;
-    return ok;
-  }
-
- private:
-  FILE* file_;
-};
 
 std::string element_text(const tinyxml2::XMLElement* element) {
   const char* text = element->GetText();

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/child_process.h"
+#include "tests/support/console_record.h"
 #include "tests/support/module_copy.h"
 #include "tests/support/shell_host.h"
 #include "tests/support/temp_dir.h"
@@ -54,20 +55,6 @@ class DispatchTest : public ::testing::Test {
                             Quoted(sample_.path()) + L" menu " + steps);
   }
 
-  std::string Record() {
-    for (int i = 0; i < 200; ++i) {
-      std::string text = ReadTextFile(record_);
-      if (!text.empty()) return text;
-      Sleep(50);
-    }
-    return "";
-  }
-  static std::string Line(const std::string& record, const std::string& key) {
-    size_t start = record.find(key + "=");
-    if (start == std::string::npos) return "<none>";
-    size_t end = record.find('\n', start);
-    return record.substr(start + key.size() + 1, end - start - key.size() - 1);
-  }
   static bool HasLine(const CapturedRun& run, const std::string& line) {
     for (const std::string& text : run.debug_lines)
       if (text == line) return true;
@@ -83,13 +70,13 @@ TEST_F(DispatchTest, ChoosingAnInterpreterOpensItsConsole) {
   Configure(Quoted(console_) + L" /k __PROMPT__");
   CapturedRun run = Host(L"invoke 2");
   EXPECT_NE(run.output.find("invoke=0x00000000"), std::string::npos) << run.output;
-  std::string record = Record();
-  EXPECT_EQ(Line(record, "exe"), Ascii(console_));
-  EXPECT_EQ(Line(record, "cwd"), Ascii(sample_.path()));
-  EXPECT_EQ(Line(record, "cmdline"),
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(RecordLine(record, "exe"), Ascii(console_));
+  EXPECT_EQ(RecordLine(record, "cwd"), Ascii(sample_.path()));
+  EXPECT_EQ(RecordLine(record, "cmdline"),
             "\"" + Ascii(console_) + "\" /k set PROMPT=(proj^|3.12.1 64) %PROMPT%");
   std::string prefix = Ascii(scripts_ + L";" + scripts_ + L"\\Scripts;");
-  EXPECT_EQ(Line(record, "PATH").substr(0, prefix.size()), prefix);
+  EXPECT_EQ(RecordLine(record, "PATH").substr(0, prefix.size()), prefix);
   EXPECT_TRUE(HasLine(run, "Velmar:[DEBUG]InvokeCommand: " + Ascii(python_) + "\n"));
 }
 
@@ -97,18 +84,18 @@ TEST_F(DispatchTest, CmdShowsTheEnvironmentVersionAndWidth) {
   Configure(L"cmd.exe /c __PROMPT__ & " + Quoted(console_));
   CapturedRun run = Host(L"invoke 2");
   EXPECT_NE(run.output.find("invoke=0x00000000"), std::string::npos) << run.output;
-  std::string record = Record();
-  EXPECT_EQ(Line(record, "PROMPT").substr(0, 17), "(proj|3.12.1 64) ");
-  EXPECT_EQ(Line(record, "cwd"), Ascii(sample_.path()));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(RecordLine(record, "PROMPT").substr(0, 17), "(proj|3.12.1 64) ");
+  EXPECT_EQ(RecordLine(record, "cwd"), Ascii(sample_.path()));
 }
 
 TEST_F(DispatchTest, OpenVelmarStartsTheCompanionInTheFolder) {
   Configure(Quoted(console_) + L" __PROMPT__");
   CapturedRun run = Host(L"invoke 3");
   EXPECT_NE(run.output.find("invoke=0x00000000"), std::string::npos) << run.output;
-  std::string record = Record();
-  EXPECT_EQ(Line(record, "exe"), Ascii(copy_.folder() + L"\\Velmar.exe"));
-  EXPECT_EQ(Line(record, "cwd"), Ascii(sample_.path()));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(RecordLine(record, "exe"), Ascii(copy_.folder() + L"\\Velmar.exe"));
+  EXPECT_EQ(RecordLine(record, "cwd"), Ascii(sample_.path()));
 }
 
 TEST_F(DispatchTest, OnlyTheHandlersOwnCommandsRun) {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "tests/support/temp_dir.h"
+
 std::vector<MenuItemView> ReadMenu(HMENU menu) {
   std::vector<MenuItemView> items;
   int count = GetMenuItemCount(menu);
@@ -48,13 +50,6 @@ bool ReadBitmap(HBITMAP bitmap, BitmapPixels* out) {
 
 namespace {
 
-std::string Narrow(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size - 1 : 0, '\0');
-  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-  return out;
-}
-
 std::string DescribeBitmap(HBITMAP bitmap) {
   if (!bitmap) return "none";
   if (bitmap == HBMMENU_CALLBACK) return "owner-drawn";
@@ -77,7 +72,7 @@ std::string DescribeMenu(const std::vector<MenuItemView>& items, ULONG_PTR marke
     else
       std::snprintf(data, sizeof(data), "0x%llx", static_cast<unsigned long long>(item.data));
     out += std::string(2 * depth + 2, ' ') + "id=" + std::to_string(item.id) + " \"" +
-           Narrow(item.text) + "\" data=" + data + " bitmap=" + DescribeBitmap(item.bitmap) + "\n";
+           Utf8(item.text) + "\" data=" + data + " bitmap=" + DescribeBitmap(item.bitmap) + "\n";
     if (item.has_submenu) out += DescribeMenu(item.submenu, marker, depth + 1);
   }
   return out;

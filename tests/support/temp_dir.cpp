@@ -75,3 +75,10 @@ std::string Ascii(const std::wstring& text) {
   for (wchar_t c : text) out += c < 0x80 ? static_cast<char>(c) : '?';
   return out;
 }
+
+std::string Utf8(const std::wstring& text) {
+  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? size - 1 : 0, '\0');
+  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
+  return out;
+}

@@ -22,3 +22,4 @@ bool RemoveTree(const std::wstring& path);
 // The text as the debugger output stream delivers it from an ASCII-only reader's view:
 // every character outside ASCII becomes '?'.
 std::string Ascii(const std::wstring& text);
+std::string Utf8(const std::wstring& text);

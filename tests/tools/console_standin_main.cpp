@@ -5,14 +5,9 @@
 #include <cstdio>
 #include <string>
 
-namespace {
+#include "tests/support/temp_dir.h"
 
-std::string Utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size - 1 : 0, '\0');
-  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-  return out;
-}
+namespace {
 
 std::wstring Variable(const wchar_t* name, bool* set = nullptr) {
   static wchar_t buffer[32768];

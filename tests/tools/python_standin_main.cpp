@@ -13,16 +13,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+
+#include "tests/support/temp_dir.h"
 #include <vector>
 
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-  int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-  std::string out(size > 0 ? size - 1 : 0, '\0');
-  if (size > 1) WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, &out[0], size, nullptr, nullptr);
-  return out;
-}
 
 void Write(DWORD which, const std::string& text) {
   DWORD written = 0;

@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "shellext/extensions_shell_ex.h"
 #include "tests/support/child_process.h"
+#include "tests/support/console_record.h"
 #include "tests/support/debug_string_capture.h"
 #include "tests/support/owners.h"
 #include "tests/support/temp_dir.h"
@@ -278,26 +279,6 @@ class ConsoleTest : public ::testing::Test {
   }
   void TearDown() override { SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", nullptr); }
 
-  // The record's lines, once the console has written them (within 10 s).
-  std::string Record() {
-    for (int i = 0; i < 200; ++i) {
-      std::string text = ReadTextFile(record_);
-      if (!text.empty()) return text;
-      Sleep(50);
-    }
-    return "";
-  }
-  static std::string Line(const std::string& record, const std::string& key) {
-    size_t start = record.find("\n" + key + "=");
-    if (start == std::string::npos && record.compare(0, key.size() + 1, key + "=") == 0)
-      start = 0;
-    else if (start != std::string::npos)
-      ++start;
-    else
-      return "<none>";
-    size_t end = record.find('\n', start);
-    return record.substr(start + key.size() + 1, end - start - key.size() - 1);
-  }
   static std::wstring HostPath() {
     wchar_t buffer[32768] = {};
     GetEnvironmentVariableW(L"PATH", buffer, 32768);
@@ -315,13 +296,13 @@ TEST_F(ConsoleTest, StartsInTheFolderWithTheInterpreterFirstOnPath) {
   ASSERT_TRUE(CommandUtils::open_console(python_.path(),
                                          Quoted(ConsoleStandin()) + L" /k __PROMPT__",
                                          start_.path(), L"venv1^|3.8.5 64"));
-  std::string record = Record();
+  std::string record = WaitForRecord(record_);
   SetEnvironmentVariableW(L"PYTHON_PATH", nullptr);
   std::string prefix = Ascii(python_.folder() + L";" + python_.folder() + L"\\Scripts;");
-  EXPECT_EQ(Line(record, "cwd"), Ascii(start_.path()));
-  EXPECT_EQ(Line(record, "PATH"), prefix + Ascii(before));
-  EXPECT_EQ(Line(record, "PYTHON_PATH"), prefix);
-  EXPECT_EQ(Line(record, "cmdline"),
+  EXPECT_EQ(RecordLine(record, "cwd"), Ascii(start_.path()));
+  EXPECT_EQ(RecordLine(record, "PATH"), prefix + Ascii(before));
+  EXPECT_EQ(RecordLine(record, "PYTHON_PATH"), prefix);
+  EXPECT_EQ(RecordLine(record, "cmdline"),
             "\"" + Ascii(ConsoleStandin()) + "\" /k set PROMPT=(venv1^|3.8.5 64) %PROMPT%");
   EXPECT_EQ(HostPath(), before);  // restored
 }
@@ -368,10 +349,10 @@ TEST_F(ConsoleTest, CmdRunsOnlyWhatWasMeant) {
   ASSERT_TRUE(CommandUtils::open_console(python_.path(),
                                          L"cmd.exe /c __PROMPT__ & " + Quoted(ConsoleStandin()),
                                          start_.path(), prompt));
-  std::string record = Record();
-  EXPECT_EQ(Line(record, "exe"), Ascii(ConsoleStandin()));  // not the planted cmd.exe
-  EXPECT_EQ(Line(record, "PROMPT").substr(0, 16), "(R&D|3.12.1 64) ");
-  EXPECT_EQ(Line(record, "cwd"), Ascii(start_.path()));
+  std::string record = WaitForRecord(record_);
+  EXPECT_EQ(RecordLine(record, "exe"), Ascii(ConsoleStandin()));  // not the planted cmd.exe
+  EXPECT_EQ(RecordLine(record, "PROMPT").substr(0, 16), "(R&D|3.12.1 64) ");
+  EXPECT_EQ(RecordLine(record, "cwd"), Ascii(start_.path()));
   Sleep(300);
   EXPECT_EQ(ReadTextFile(planted_marker), "");
 }
