@@ -1,0 +1,242 @@
+#include "companion/detect.h"
+
+#include <set>
+
+#include "command/command_utils.h"
+#include "command/text_encoding.h"
+
+namespace {
+
+class RegistryKey {
+ public:
+  RegistryKey(HKEY parent, const std::wstring& name, REGSAM view) {
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | view, &key_) != ERROR_SUCCESS)
+      key_ = nullptr;
+  }
+  ~RegistryKey() {
+    if (key_) RegCloseKey(key_);
+  }
+  RegistryKey(const RegistryKey&) = delete;
+  RegistryKey& operator=(const RegistryKey&) = delete;
+  HKEY get() const { return key_; }
+
+  std::vector<std::wstring> Subkeys() const {
+    std::vector<std::wstring> names;
+    wchar_t name[256];
+    for (DWORD i = 0; key_; ++i) {
+      DWORD length = 256;
+      if (RegEnumKeyExW(key_, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      names.emplace_back(name, length);
+    }
+    return names;
+  }
+  // A text value; empty when absent. `name` null is the default value.
+  std::wstring Text(const wchar_t* name) const {
+    wchar_t buffer[1024] = {};
+    DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
+    DWORD type = 0;
+    if (!key_ ||
+        RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+      return L"";
+    return buffer;
+  }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+std::wstring Variable(const wchar_t* name) {
+  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return L"";
+  std::wstring value(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(name, &value[0], size);
+  value.resize(length < size ? length : 0);
+  return value;
+}
+
+bool IsFolder(const std::wstring& path) {
+  DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::wstring Trimmed(const std::wstring& text) {
+  size_t start = text.find_first_not_of(L" \t\r\n");
+  if (start == std::wstring::npos) return L"";
+  return text.substr(start, text.find_last_not_of(L" \t\r\n") - start + 1);
+}
+
+std::wstring WithoutTrailingSlash(std::wstring path) {
+  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+  return path;
+}
+
+class Found {
+ public:
+  void Add(const std::wstring& path) {
+    if (path.empty() || !file_exists(path)) return;
+    for (const std::wstring& known : paths_)
+      if (SamePath(known, path)) return;
+    paths_.push_back(path);
+  }
+  std::vector<std::wstring> paths_;
+};
+
+// PEP 514: every company but the launcher's; a user's entry hides the machine's of the same
+// company and tag.
+void FromRegistry(Found* found) {
+  std::set<std::wstring> seen;
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
+      RegistryKey python(root, L"Software\\Python", view);
+      for (const std::wstring& company : python.Subkeys()) {
+        if (_wcsicmp(company.c_str(), L"PyLauncher") == 0) continue;
+        RegistryKey company_key(python.get(), company, view);
+        for (const std::wstring& tag : company_key.Subkeys()) {
+          std::wstring id = company + L"\\" + tag;
+          if (root == HKEY_LOCAL_MACHINE && seen.count(id)) continue;
+          RegistryKey install(company_key.get(), tag + L"\\InstallPath", view);
+          std::wstring executable = install.Text(L"ExecutablePath");
+          if (executable.empty()) {
+            std::wstring folder = install.Text(nullptr);
+            if (!folder.empty()) executable = WithoutTrailingSlash(folder) + L"\\python.exe";
+          }
+          if (executable.empty()) continue;
+          if (root == HKEY_CURRENT_USER) seen.insert(id);
+          found->Add(executable);
+        }
+      }
+    }
+  }
+}
+
+void FromCondaEnvs(const std::wstring& root, Found* found) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((root + L"\\envs\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    std::wstring name = entry.cFileName;
+    std::wstring env = root + L"\\envs\\" + name;
+    if (name != L"." && name != L".." && IsFolder(env + L"\\conda-meta"))
+      found->Add(env + L"\\python.exe");
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+}
+
+void FromConda(const Sources& sources, Found* found) {
+  std::vector<std::wstring> roots = sources.conda_roots;
+  if (!sources.user_profile.empty()) {
+    std::string bytes;
+    if (read_file(sources.user_profile + L"\\.conda\\environments.txt", bytes)) {
+      std::wstring text = decode_text(bytes);
+      size_t start = 0;
+      while (start < text.size()) {
+        size_t end = text.find_first_of(L"\r\n", start);
+        if (end == std::wstring::npos) end = text.size();
+        std::wstring line = WithoutTrailingSlash(Trimmed(text.substr(start, end - start)));
+        if (!line.empty() && IsFolder(line)) {  // lines of removed environments stay behind
+          found->Add(line + L"\\python.exe");
+          roots.push_back(line);
+        }
+        start = end + 1;
+      }
+    }
+    for (const wchar_t* name : {L"miniconda3", L"anaconda3", L"miniforge3"})
+      roots.push_back(sources.user_profile + L"\\" + name);
+  }
+  for (const std::wstring& root : roots) FromCondaEnvs(root, found);
+}
+
+bool IsVirtualEnvironment(const std::wstring& folder) {
+  return file_exists(folder + L"\\pyvenv.cfg") && file_exists(folder + L"\\Scripts\\python.exe");
+}
+
+// The folder itself and the folders directly inside it (.venv, venv, ...), up to the root.
+void FromVirtualEnvironments(const std::wstring& start, Found* found) {
+  for (std::wstring folder = WithoutTrailingSlash(start); !folder.empty();
+       folder = CommandUtils::dir_name(folder)) {
+    if (IsVirtualEnvironment(folder)) found->Add(folder + L"\\Scripts\\python.exe");
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        std::wstring name = entry.cFileName;
+        std::wstring child = folder + L"\\" + name;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L".." &&
+            IsVirtualEnvironment(child))
+          found->Add(child + L"\\Scripts\\python.exe");
+      } while (FindNextFileW(search, &entry));
+      FindClose(search);
+    }
+    if (folder.size() <= 3) break;  // "C:\"
+  }
+}
+
+void FromPath(const Sources& sources, Found* found) {
+  const std::wstring stubs =
+      sources.local_app_data.empty() ? L"" : sources.local_app_data + L"\\Microsoft\\WindowsApps";
+  size_t start = 0;
+  while (start <= sources.path.size()) {
+    size_t end = sources.path.find(L';', start);
+    if (end == std::wstring::npos) end = sources.path.size();
+    std::wstring folder = WithoutTrailingSlash(Trimmed(sources.path.substr(start, end - start)));
+    // The Store's alias stubs answer with an advertisement, not with Python.
+    if (!folder.empty() && !(!stubs.empty() && SamePath(folder, stubs)))
+      found->Add(folder + L"\\python.exe");
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+Sources Sources::FromSystem() {
+  Sources sources;
+  sources.user_profile = Variable(L"USERPROFILE");
+  sources.path = Variable(L"PATH");
+  sources.local_app_data = Variable(L"LOCALAPPDATA");
+  std::wstring program_data = Variable(L"ProgramData");
+  if (!program_data.empty()) {
+    sources.conda_roots.push_back(program_data + L"\\miniconda3");
+    sources.conda_roots.push_back(program_data + L"\\anaconda3");
+  }
+  wchar_t folder[MAX_PATH] = {};
+  GetCurrentDirectoryW(MAX_PATH, folder);
+  sources.start_folder = folder;
+  return sources;
+}
+
+std::vector<std::wstring> FindInterpreters(const Sources& sources) {
+  Found found;
+  if (sources.registry) FromRegistry(&found);
+  FromConda(sources, &found);
+  if (!sources.start_folder.empty()) FromVirtualEnvironments(sources.start_folder, &found);
+  FromPath(sources, &found);
+  return found.paths_;
+}
+
+std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources) {
+  std::vector<PythonEntry> entries;
+  for (const std::wstring& path : FindInterpreters(sources)) {
+    bool configured = false;
+    for (const PythonEntry& entry : config.python)
+      configured = configured || SamePath(to_wide(entry.path, CP_ACP), path);
+    if (configured) continue;
+    // config.cfg holds its texts in the ANSI code page: a path it cannot hold is not offered
+    // rather than saved garbled.
+    std::string narrow = to_narrow(path, CP_ACP);
+    if (to_wide(narrow, CP_ACP) != path) continue;
+    std::wstring version, bits;
+    CommandUtils::probe_python(path, version, bits);
+    if (version.empty()) continue;
+    entries.push_back({narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""});
+  }
+  return entries;
+}

@@ -1,0 +1,115 @@
+// Velmar.exe, the companion application. Command-line mode, for administrators and scripts:
+//   Velmar.exe --list            the configured interpreters, one per line: path|version|bits|desc
+//   Velmar.exe --detect          the interpreters Detect would add, in the same form
+//   Velmar.exe --detect --save   adds them to config.cfg (beside this program) and saves
+// Exit code 0 on success; otherwise 1 (2 for unknown arguments) with a one-line reason. Output
+// goes to standard output when it is redirected, else to the console it was started from.
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "command/command_utils.h"
+#include "command/text_encoding.h"
+#include "companion/detect.h"
+#include "companion/settings_file.h"
+#include "config/configure.h"
+
+namespace {
+
+class Output {
+ public:
+  Output() {
+    handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (handle_ && handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) != FILE_TYPE_UNKNOWN)
+      return;
+    handle_ = nullptr;
+    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+      handle_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+      owned_ = handle_ != INVALID_HANDLE_VALUE;
+      console_ = owned_;
+    }
+  }
+  ~Output() {
+    if (owned_) CloseHandle(handle_);
+  }
+  Output(const Output&) = delete;
+  Output& operator=(const Output&) = delete;
+
+  void Line(const std::wstring& text) {
+    if (!handle_ || handle_ == INVALID_HANDLE_VALUE) return;
+    std::wstring line = text + L"\r\n";
+    DWORD written = 0;
+    if (console_) {
+      WriteConsoleW(handle_, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
+    } else {
+      std::string bytes = to_narrow(line, CP_ACP);  // as config.cfg holds them
+      WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+  bool owned_ = false;
+  bool console_ = false;
+};
+
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return length && length < MAX_PATH ? CommandUtils::dir_name(path) : L"";
+}
+
+std::wstring Describe(const PythonEntry& entry) {
+  return to_wide(entry.path + "|" + entry.version + "|" + entry.bits + "|" + entry.desc, CP_ACP);
+}
+
+int Fail(Output& out, const std::wstring& reason, int code = 1) {
+  out.Line(L"Velmar: " + reason);
+  return code;
+}
+
+int RunCommandLine(const std::vector<std::wstring>& args) {
+  Output out;
+  const bool list = args.size() == 1 && args[0] == L"--list";
+  const bool detect = !args.empty() && args[0] == L"--detect" &&
+                      (args.size() == 1 || (args.size() == 2 && args[1] == L"--save"));
+  if (!list && !detect) return Fail(out, L"usage: Velmar.exe --list | --detect [--save]", 2);
+
+  const std::wstring config_path = ProgramFolder() + L"\\config.cfg";
+  Configure configure;
+  bool loaded = configure.load(config_path);
+  if (list) {
+    if (!loaded) return Fail(out, L"cannot read " + config_path);
+    for (const PythonEntry& entry : configure.config.python) out.Line(Describe(entry));
+    return 0;
+  }
+  if (!loaded) {
+    // A file that is there but unreadable may hold the user's work: never overwrite it.
+    if (file_exists(config_path)) return Fail(out, L"cannot read " + config_path);
+    configure.config.command_line = "cmd.exe /k __PROMPT__";  // a first configuration
+  }
+  std::vector<PythonEntry> found = NewInterpreters(configure.config, Sources::FromSystem());
+  for (const PythonEntry& entry : found) out.Line(Describe(entry));
+  if (args.size() == 2) {
+    configure.config.python.insert(configure.config.python.end(), found.begin(), found.end());
+    std::wstring reason;
+    if (!SaveSettings(configure, config_path, &reason)) return Fail(out, reason);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> args;
+  for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
+  if (argv) LocalFree(argv);
+  // The window (the list, Detect, Save) is the next step; until then every start is a
+  // command-line start.
+  return RunCommandLine(args);
+}
