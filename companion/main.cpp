@@ -13,6 +13,7 @@
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
 #include "companion/detect.h"
+#include "companion/main_window.h"
 #include "companion/settings_file.h"
 #include "config/configure.h"
 
@@ -103,13 +104,23 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::wstring> args;
   for (int i = 1; argv && i < count; ++i) args.push_back(argv[i]);
   if (argv) LocalFree(argv);
-  // The window (the list, Detect, Save) is the next step; until then every start is a
-  // command-line start.
-  return RunCommandLine(args);
+  if (!args.empty()) return RunCommandLine(args);
+
+  HWND window = CreateMainWindow(instance, ProgramFolder() + L"\\config.cfg");
+  if (!window) return 1;
+  ShowWindow(window, show);
+  MSG message;
+  while (IsWindow(window) && GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageW(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return 0;
 }

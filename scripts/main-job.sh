@@ -32,9 +32,9 @@ cp "$bin/python_standin.exe" "$sample/.venv/Scripts/python.exe"
 printf 'version=3.11.7\nbits=64\n' >"$sample/.venv/Scripts/standin.cfg"
 printf "home = C:\\Python312\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
 # The console: Wine's real cmd.exe sets the prompt, then a reporter prints what the console
-# got (a headless cmd /k would close at once). The reporter also plays Velmar.exe.
+# got (a headless cmd /k would close at once).
 cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
-cp "$bin/console_standin.exe" "$install_dir/Velmar.exe"
+cp "$bin/Velmar.exe" "$install_dir/Velmar.exe"
 cat >"$install_dir/config.cfg" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <configure>
@@ -47,16 +47,17 @@ cat >"$install_dir/config.cfg" <<'XML'
         <version>3.12.1</version>
         <bits>64</bits>
     </python>
-    <python>
-        <path>C:\users\Public\Documents\sample-project\.venv\Scripts\python.exe</path>
-        <version>3.11.7</version>
-        <bits>64</bits>
-        <desc>sample-project</desc>
-    </python>
 </configure>
 XML
 export VELMAR_CONSOLE_RECORD='C:\velmar-demo\console.txt'
 record="$drive_c/velmar-demo/console.txt"
+
+# The companion finds the project's virtual environment and adds it (run from the project).
+echo "== Velmar.exe --list, then --detect --save from the project folder, then --list"
+velmar='C:\Program Files\Velmar\Velmar.exe'
+(cd "$sample/src" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
+(cd "$sample/src" && wine "$velmar" --detect --save | tr -d '\r' | sed 's/^/   added: /')
+(cd "$sample/src" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
 
 dll='C:\Program Files\Velmar\VelmarShellExtensions-x64.dll'
 project='C:\users\Public\Documents\sample-project'
@@ -100,6 +101,5 @@ console() {
     echo "   (nothing started)"
   fi
 }
-console '"Python 3.11.7 64|sample-project" (the virtual environment)' 3
+console '"Python 3.11.7 64" (the virtual environment Velmar found)' 3
 console '"Python 3.12.1 64"' 2
-console '"Open Velmar"' 4

@@ -1,0 +1,306 @@
+#include "companion/main_window.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+
+#include <memory>
+#include <vector>
+
+#include "command/command_utils.h"
+#include "command/text_encoding.h"
+#include "companion/detect.h"
+#include "companion/settings_file.h"
+
+namespace {
+
+const wchar_t kClassName[] = L"VelmarCompanion";
+const wchar_t* const kTemplates[] = {
+    L"cmd.exe /k __PROMPT__",                           // Command Prompt
+    L"cmd.exe /k __PROMPT__ & powershell.exe -NoLogo",  // PowerShell, PATH set by cmd
+    L"wt.exe -d . cmd.exe /k __PROMPT__",               // Windows Terminal
+};
+const struct {
+  int level;
+  const wchar_t* text;
+} kLevels[] = {{1, L"1: trace every shell call"},
+               {4, L"4: settings only (default)"},
+               {7, L"7: messages only"}};
+
+std::string Label(const PythonEntry& entry) {
+  std::string label = "Python " + entry.version + " " + entry.bits;
+  return entry.desc.empty() ? label : label + "|" + entry.desc;
+}
+
+class MainWindow {
+ public:
+  MainWindow(HWND window, const std::wstring& config_path)
+      : window_(window), config_path_(config_path) {
+    loaded_ = configure_.load(config_path_);
+    if (!loaded_ && !file_exists(config_path_))
+      configure_.config.command_line = "cmd.exe /k __PROMPT__";
+  }
+
+  void Create() {
+    HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    auto control = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
+                       int h, int id) {
+      HWND child =
+          CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
+                          reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
+      SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+                   TRUE);
+      return child;
+    };
+    list_ = control(WC_LISTVIEWW, L"", WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
+                    10, 10, 500, 220, kListId);
+    ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
+    const std::pair<const wchar_t*, int> columns[] = {
+        {L"Menu label", 170}, {L"Path", 270}, {L"Found", 55}};
+    for (int i = 0; i < 3; ++i) {
+      LVCOLUMNW column = {};
+      column.mask = LVCF_TEXT | LVCF_WIDTH;
+      column.pszText = const_cast<wchar_t*>(columns[i].first);
+      column.cx = columns[i].second;
+      ListView_InsertColumn(list_, i, &column);
+    }
+    int y = 10;
+    for (const auto& button : {std::make_pair(L"Add...", kAddId),
+                               {L"Remove", kRemoveId},
+                               {L"Up", kUpId},
+                               {L"Down", kDownId},
+                               {L"Detect", kDetectId}}) {
+      control(WC_BUTTONW, button.first, BS_PUSHBUTTON, 520, y, 100, 26, button.second);
+      y += 34;
+    }
+    control(WC_STATICW, L"Description:", 0, 10, 242, 110, 20, 0);
+    description_ =
+        control(WC_EDITW, L"", WS_BORDER | ES_AUTOHSCROLL, 120, 240, 390, 22, kDescriptionId);
+    control(WC_STATICW, L"Console:", 0, 10, 272, 110, 20, 0);
+    template_ = control(WC_COMBOBOXW, L"", CBS_DROPDOWN | WS_VSCROLL | CBS_AUTOHSCROLL, 120, 270,
+                        390, 200, kTemplateId);
+    for (const wchar_t* text : kTemplates)
+      SendMessageW(template_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
+    SetWindowTextW(template_, to_wide(configure_.config.command_line, CP_ACP).c_str());
+    control(WC_STATICW, L"Log level:", 0, 10, 302, 110, 20, 0);
+    level_ = control(WC_COMBOBOXW, L"", CBS_DROPDOWNLIST, 120, 300, 390, 200, kLevelId);
+    int selected = 1;
+    for (int i = 0; i < 3; ++i) {
+      SendMessageW(level_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLevels[i].text));
+      if (kLevels[i].level == configure_.config.log_level) selected = i;
+    }
+    SendMessageW(level_, CB_SETCURSEL, selected, 0);
+    control(WC_BUTTONW, L"Save", BS_DEFPUSHBUTTON, 520, 298, 100, 26, kSaveId);
+    status_ = control(WC_STATICW, (L"Settings: " + config_path_).c_str(), SS_PATHELLIPSIS, 10, 336,
+                      610, 20, kStatusId);
+    if (!loaded_ && file_exists(config_path_))
+      SetStatus(L"config.cfg cannot be read; saving will replace it.");
+    Refresh(-1);
+  }
+
+  void Command(int id, int code) {
+    int index = Selected();
+    std::vector<PythonEntry>& python = configure_.config.python;
+    switch (id) {
+      case kAddId:
+        if (code == BN_CLICKED) Add();
+        break;
+      case kRemoveId:
+        if (code == BN_CLICKED && index >= 0) {
+          python.erase(python.begin() + index);
+          Refresh(index < static_cast<int>(python.size()) ? index : index - 1);
+        }
+        break;
+      case kUpId:
+      case kDownId: {
+        int other = id == kUpId ? index - 1 : index + 1;
+        if (code == BN_CLICKED && index >= 0 && other >= 0 &&
+            other < static_cast<int>(python.size())) {
+          std::swap(python[index], python[other]);
+          Refresh(other);
+        }
+        break;
+      }
+      case kDetectId:
+        if (code == BN_CLICKED) Detect();
+        break;
+      case kDescriptionId:
+        if (code == EN_CHANGE && index >= 0 && !refreshing_) {
+          python[index].desc = to_narrow(Text(description_), CP_ACP);
+          ListView_SetItemText(list_, index, 0,
+                               const_cast<wchar_t*>(to_wide(Label(python[index]), CP_ACP).c_str()));
+        }
+        break;
+      case kSaveId:
+        if (code == BN_CLICKED) Save();
+        break;
+      default:
+        break;
+    }
+  }
+
+  void SelectionChanged() {
+    int index = Selected();
+    refreshing_ = true;
+    SetWindowTextW(description_, index >= 0
+                                     ? to_wide(configure_.config.python[index].desc, CP_ACP).c_str()
+                                     : L"");
+    refreshing_ = false;
+  }
+
+ private:
+  int Selected() const { return ListView_GetNextItem(list_, -1, LVNI_SELECTED); }
+
+  static std::wstring Text(HWND control) {
+    int length = GetWindowTextLengthW(control);
+    std::wstring text(length + 1, L'\0');
+    GetWindowTextW(control, &text[0], length + 1);
+    text.resize(length);
+    return text;
+  }
+
+  void SetStatus(const std::wstring& text) { SetWindowTextW(status_, text.c_str()); }
+
+  void Refresh(int select) {
+    ListView_DeleteAllItems(list_);
+    const std::vector<PythonEntry>& python = configure_.config.python;
+    for (size_t i = 0; i < python.size(); ++i) {
+      std::wstring label = to_wide(Label(python[i]), CP_ACP);
+      std::wstring path = to_wide(python[i].path, CP_ACP);
+      LVITEMW item = {};
+      item.mask = LVIF_TEXT;
+      item.iItem = static_cast<int>(i);
+      item.pszText = &label[0];
+      ListView_InsertItem(list_, &item);
+      ListView_SetItemText(list_, static_cast<int>(i), 1, &path[0]);
+      ListView_SetItemText(list_, static_cast<int>(i), 2,
+                           const_cast<wchar_t*>(file_exists(path) ? L"yes" : L"no"));
+    }
+    if (select >= 0) ListView_SetItemState(list_, select, LVIS_SELECTED, LVIS_SELECTED);
+    SelectionChanged();
+  }
+
+  void Add() {
+    wchar_t file[MAX_PATH] = {};
+    OPENFILENAMEW open = {};
+    open.lStructSize = sizeof(open);
+    open.hwndOwner = window_;
+    open.lpstrFilter = L"Python (python.exe)\0python.exe\0Programs (*.exe)\0*.exe\0";
+    open.lpstrFile = file;
+    open.nMaxFile = MAX_PATH;
+    open.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
+    if (!GetOpenFileNameW(&open)) return;
+    AddInterpreter(file);
+  }
+
+  void AddInterpreter(const std::wstring& path) {
+    std::string narrow = to_narrow(path, CP_ACP);
+    if (to_wide(narrow, CP_ACP) != path) {
+      SetStatus(L"This path cannot be kept in config.cfg (characters outside the code page).");
+      return;
+    }
+    std::wstring version, bits;
+    CommandUtils::probe_python(path, version, bits);
+    configure_.config.python.push_back(
+        {narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""});
+    Refresh(static_cast<int>(configure_.config.python.size()) - 1);
+    SetStatus(version.empty() ? L"Added; it did not answer as Python." : L"Added.");
+  }
+
+  void Detect() {
+    HCURSOR previous = SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+    std::vector<PythonEntry> found = NewInterpreters(configure_.config, Sources::FromSystem());
+    SetCursor(previous);
+    configure_.config.python.insert(configure_.config.python.end(), found.begin(), found.end());
+    Refresh(found.empty() ? Selected() : static_cast<int>(configure_.config.python.size()) - 1);
+    SetStatus(found.empty() ? L"Detect found nothing new."
+                            : L"Detect added " + std::to_wstring(found.size()) +
+                                  L" interpreter(s). Save to keep them.");
+  }
+
+  void Save() {
+    std::wstring command_line = Text(template_);
+    if (command_line.find(L"__PROMPT__") == std::wstring::npos) {
+      SetStatus(L"The console command must keep __PROMPT__.");
+      return;
+    }
+    configure_.config.command_line = to_narrow(command_line, CP_ACP);
+    int level = static_cast<int>(SendMessageW(level_, CB_GETCURSEL, 0, 0));
+    if (level >= 0 && level < 3) configure_.config.log_level = kLevels[level].level;
+    std::wstring reason;
+    if (SaveSettings(configure_, config_path_, &reason)) {
+      SetStatus(L"Saved. The menu shows it on the next right-click.");
+      return;
+    }
+    SetStatus(L"Not saved: " + reason);
+    std::wstring question = L"The settings could not be saved:\n" + reason +
+                            L"\n\nRestart Velmar as administrator to save them?";
+    if (MessageBoxW(window_, question.c_str(), L"Velmar", MB_YESNO | MB_ICONWARNING) == IDYES) {
+      wchar_t self[MAX_PATH] = {};
+      GetModuleFileNameW(nullptr, self, MAX_PATH);
+      if (reinterpret_cast<INT_PTR>(
+              ShellExecuteW(window_, L"runas", self, nullptr, nullptr, SW_SHOWNORMAL)) > 32)
+        DestroyWindow(window_);
+    }
+  }
+
+  HWND window_;
+  std::wstring config_path_;
+  Configure configure_;
+  bool loaded_ = false;
+  bool refreshing_ = false;
+  HWND list_ = nullptr, description_ = nullptr, template_ = nullptr, level_ = nullptr,
+       status_ = nullptr;
+};
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto* self = reinterpret_cast<MainWindow*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  switch (message) {
+    case WM_NCCREATE: {
+      auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+      auto* path = static_cast<const std::wstring*>(create->lpCreateParams);
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(new MainWindow(window, *path)));
+      break;
+    }
+    case WM_CREATE:
+      self->Create();
+      return 0;
+    case WM_COMMAND:
+      if (self) self->Command(LOWORD(wparam), HIWORD(wparam));
+      return 0;
+    case WM_NOTIFY: {
+      auto* header = reinterpret_cast<NMHDR*>(lparam);
+      if (self && header->idFrom == kListId && header->code == LVN_ITEMCHANGED)
+        self->SelectionChanged();
+      return 0;
+    }
+    case WM_NCDESTROY:
+      delete self;
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      break;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+}  // namespace
+
+HWND CreateMainWindow(HINSTANCE instance, const std::wstring& config_path) {
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_LISTVIEW_CLASSES | ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+  window_class.lpszClassName = kClassName;
+  RegisterClassExW(&window_class);
+  std::wstring path = config_path;
+  return CreateWindowExW(0, kClassName, L"Velmar: Python here",
+                         WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 646,
+                         400, nullptr, nullptr, instance, &path);
+}

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs a Windows test program under Xvfb, in a Wine prefix of its own (build/display-prefix),
+# since windows cannot be created headless. Usage: run_with_display.sh PROGRAM [ARGS...]
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+program=$1
+export VELMAR_WINEPREFIX
+VELMAR_WINEPREFIX=$(cd "$(dirname "$program")/.." && pwd)/display-prefix
+source "$root/scripts/wine-env.sh"
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null; "$root/scripts/wine-prefix.sh" stop' EXIT
+sleep 1
+"$root/scripts/wine-prefix.sh" stop
+export DISPLAY=$display
+"$root/scripts/wine-prefix.sh" ensure
+"$WINE64" "$@"

@@ -1,0 +1,90 @@
+// The companion's window, driven by messages as a user's clicks would drive it (needs a display:
+// tests/companion/run_with_display.sh gives it one under Xvfb).
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "companion/main_window.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::wstring ItemText(HWND list, int item, int column) {
+  wchar_t text[512] = {};
+  ListView_GetItemText(list, item, column, text, 512);
+  return text;
+}
+
+void Click(HWND window, int id) {
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+}
+
+TEST(CompanionWindow, DetectEditReorderAndSave) {
+  TempDir folder(L"window");
+  std::wstring py = folder.path() + L"\\py";
+  ASSERT_TRUE(CreateDirectoryW(py.c_str(), nullptr));
+  std::wstring python = py + L"\\python.exe";
+  ASSERT_TRUE(
+      CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python.c_str(), FALSE));
+  ASSERT_TRUE(WriteTextFile(py + L"\\standin.cfg", "version=3.12.1\nbits=64\n"));
+  std::wstring config = folder.path() + L"\\config.cfg";
+  ASSERT_TRUE(WriteTextFile(config,
+                            "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
+                            "<log_level>4</log_level><python><path>C:\\old\\python.exe</path>"
+                            "<version>2.7</version><bits>32</bits></python></configure>"));
+  wchar_t saved_path[32768] = {};
+  GetEnvironmentVariableW(L"PATH", saved_path, 32768);
+  SetEnvironmentVariableW(L"PATH", (py + L";" + saved_path).c_str());
+
+  HWND window = CreateMainWindow(GetModuleHandleW(nullptr), config);
+  ASSERT_NE(window, nullptr);
+  HWND list = GetDlgItem(window, kListId);
+  ASSERT_EQ(ListView_GetItemCount(list), 1);
+  EXPECT_EQ(ItemText(list, 0, 0), L"Python 2.7 32");
+  EXPECT_EQ(ItemText(list, 0, 2), L"no");  // the file is not there
+
+  Click(window, kDetectId);
+  SetEnvironmentVariableW(L"PATH", saved_path);
+  ASSERT_EQ(ListView_GetItemCount(list), 2);
+  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.12.1 64");
+  EXPECT_EQ(ItemText(list, 1, 1), python);
+  EXPECT_EQ(ItemText(list, 1, 2), L"yes");
+  Click(window, kDetectId);  // nothing new the second time
+  EXPECT_EQ(ListView_GetItemCount(list), 2);
+
+  // The new entry is selected: give it a description, move it up, drop the old one.
+  SetWindowTextW(GetDlgItem(window, kDescriptionId), L"work");
+  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.12.1 64|work");
+  Click(window, kUpId);
+  EXPECT_EQ(ItemText(list, 0, 0), L"Python 3.12.1 64|work");
+  ListView_SetItemState(list, 1, LVIS_SELECTED, LVIS_SELECTED);
+  Click(window, kRemoveId);
+  ASSERT_EQ(ListView_GetItemCount(list), 1);
+
+  // A console command without __PROMPT__ is refused; a preset is saved.
+  HWND console = GetDlgItem(window, kTemplateId);
+  SetWindowTextW(console, L"cmd.exe /k");
+  std::string before = ReadTextFile(config);
+  Click(window, kSaveId);
+  EXPECT_EQ(ReadTextFile(config), before);
+  SetWindowTextW(console, L"wt.exe -d . cmd.exe /k __PROMPT__");
+  SendMessageW(GetDlgItem(window, kLevelId), CB_SETCURSEL, 0, 0);  // trace
+  Click(window, kSaveId);
+  DestroyWindow(window);
+
+  Configure saved;
+  ASSERT_TRUE(saved.load(config));
+  EXPECT_EQ(saved.config.command_line, "wt.exe -d . cmd.exe /k __PROMPT__");
+  EXPECT_EQ(saved.config.log_level, 1);
+  ASSERT_EQ(saved.config.python.size(), 1u);
+  EXPECT_EQ(saved.config.python[0].path, Ascii(python));
+  EXPECT_EQ(saved.config.python[0].desc, "work");
+}
+
+}  // namespace
