@@ -1,6 +1,6 @@
 // Opens the real popup menu, as Explorer shows it on a right-click, with the extension's items
 // in it, and opens the "Python here" submenu by keyboard. Meant to run under a display
-// (scripts/menu-picture.sh takes the screenshot); it closes itself after a few seconds.
+// (scripts/pictures.sh takes the screenshot); it closes itself after a few seconds.
 // Usage: menu_picture.exe FOLDER
 #include <windows.h>
 
