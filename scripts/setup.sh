@@ -8,7 +8,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++-mingw-w64-x86-64-posix wine64 wine cmake ninja-build libboost1.81-dev dpkg-dev
-  xvfb clang-format)
+  xvfb clang-format e2fsprogs)
 
 missing=()
 for p in "${packages[@]}"; do
