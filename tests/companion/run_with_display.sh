@@ -7,7 +7,9 @@ program=$1
 export VELMAR_WINEPREFIX
 VELMAR_WINEPREFIX=$(cd "$(dirname "$program")/.." && pwd)/display-prefix
 source "$root/scripts/wine-env.sh"
-display=:$((90 + RANDOM % 100))
+number=90
+while [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; do number=$((number + 1)); done
+display=:$number
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; "$root/scripts/wine-prefix.sh" stop' EXIT
