@@ -22,6 +22,8 @@ std::wstring dir_name(const std::wstring& path);
 std::wstring python_path_prefix(const std::wstring& interpreter);
 
 bool get_environment(EnvironmentMap& env);
+// One variable of this process; false (and `value` empty) when it is not set.
+bool get_variable(const wchar_t* name, std::wstring& value);
 
 // Runs `command_line` hidden, with the null device as input and standard output and error
 // captured together, in `work_dir` (the caller's folder when empty), with `env` (inherited when

@@ -17,15 +17,8 @@ const wchar_t kPromptCommandTemplate[] = L"set PROMPT=(__PROMPT_STRING__) %PROMP
 // Puts a variable of the host process back as it was (set or not set) on every path.
 class EnvironmentRestorer {
  public:
-  explicit EnvironmentRestorer(const wchar_t* name) : name_(name) {
-    DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-    was_set_ = size > 0;
-    if (was_set_) {
-      saved_.assign(size, L'\0');
-      DWORD length = GetEnvironmentVariableW(name, &saved_[0], size);
-      saved_.resize(length < size ? length : 0);
-    }
-  }
+  explicit EnvironmentRestorer(const wchar_t* name)
+      : name_(name), was_set_(CommandUtils::get_variable(name, saved_)) {}
   ~EnvironmentRestorer() { SetEnvironmentVariableW(name_, was_set_ ? saved_.c_str() : nullptr); }
   EnvironmentRestorer(const EnvironmentRestorer&) = delete;
   EnvironmentRestorer& operator=(const EnvironmentRestorer&) = delete;
@@ -37,21 +30,14 @@ class EnvironmentRestorer {
   std::wstring saved_;
 };
 
-std::wstring CurrentPath() {
-  DWORD size = GetEnvironmentVariableW(L"PATH", nullptr, 0);
-  if (size == 0) return std::wstring();
-  std::wstring value(size, L'\0');
-  DWORD length = GetEnvironmentVariableW(L"PATH", &value[0], size);
-  value.resize(length < size ? length : 0);
-  return value;
-}
-
 // A program named without a folder is looked for on PATH and in the system folder, never in
 // the folder the console starts in (a right-clicked download may bring its own cmd.exe).
 bool ResolveOnPath(const std::wstring& program, std::wstring& resolved) {
   wchar_t system[MAX_PATH] = {};
   GetSystemDirectoryW(system, MAX_PATH);
-  std::wstring search = CurrentPath() + L";" + system;
+  std::wstring path;
+  CommandUtils::get_variable(L"PATH", path);
+  std::wstring search = path + L";" + system;
   DWORD size = SearchPathW(search.c_str(), program.c_str(), L".exe", 0, nullptr, nullptr);
   if (size == 0) return false;
   std::wstring found(size, L'\0');

@@ -130,6 +130,16 @@ bool get_environment(EnvironmentMap& env) {
   return true;
 }
 
+bool get_variable(const wchar_t* name, std::wstring& value) {
+  value.clear();
+  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
+  if (size == 0) return GetLastError() != ERROR_ENVVAR_NOT_FOUND;
+  value.assign(size, L'\0');
+  DWORD length = GetEnvironmentVariableW(name, &value[0], size);
+  value.resize(length < size ? length : 0);
+  return true;
+}
+
 bool run_process(std::wstring command_line, const EnvironmentMap& env, const std::wstring& work_dir,
                  std::string* output, DWORD& exit_code, DWORD timeout_ms) {
   ScopedHandle read_end, write_end;

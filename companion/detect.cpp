@@ -50,11 +50,8 @@ class RegistryKey {
 };
 
 std::wstring Variable(const wchar_t* name) {
-  DWORD size = GetEnvironmentVariableW(name, nullptr, 0);
-  if (size == 0) return L"";
-  std::wstring value(size, L'\0');
-  DWORD length = GetEnvironmentVariableW(name, &value[0], size);
-  value.resize(length < size ? length : 0);
+  std::wstring value;
+  CommandUtils::get_variable(name, value);
   return value;
 }
 
@@ -222,6 +219,15 @@ std::vector<std::wstring> FindInterpreters(const Sources& sources) {
   return found.paths_;
 }
 
+bool EntryFor(const std::wstring& path, PythonEntry* entry) {
+  std::string narrow = to_narrow(path, CP_ACP);
+  if (to_wide(narrow, CP_ACP) != path) return false;
+  std::wstring version, bits;
+  CommandUtils::probe_python(path, version, bits);
+  *entry = {narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""};
+  return true;
+}
+
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources) {
   std::vector<PythonEntry> entries;
   for (const std::wstring& path : FindInterpreters(sources)) {
@@ -229,14 +235,8 @@ std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& so
     for (const PythonEntry& entry : config.python)
       configured = configured || SamePath(to_wide(entry.path, CP_ACP), path);
     if (configured) continue;
-    // config.cfg holds its texts in the ANSI code page: a path it cannot hold is not offered
-    // rather than saved garbled.
-    std::string narrow = to_narrow(path, CP_ACP);
-    if (to_wide(narrow, CP_ACP) != path) continue;
-    std::wstring version, bits;
-    CommandUtils::probe_python(path, version, bits);
-    if (version.empty()) continue;
-    entries.push_back({narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""});
+    PythonEntry entry;
+    if (EntryFor(path, &entry) && !entry.version.empty()) entries.push_back(entry);
   }
   return entries;
 }

@@ -24,6 +24,11 @@ struct Sources {
 // (HKCU before HKLM), conda, virtual environments, PATH. Only files that exist.
 std::vector<std::wstring> FindInterpreters(const Sources& sources);
 
+// The entry for an interpreter, with the version and pointer width it answers (each empty when
+// it gives none). False when config.cfg, which holds its texts in the ANSI code page, cannot
+// hold the path: such a path is refused rather than saved garbled.
+bool EntryFor(const std::wstring& path, PythonEntry* entry);
+
 // The found interpreters that `config` does not list yet, probed for version and pointer width
 // (an interpreter whose probe gives no version is not offered).
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources);

@@ -27,11 +27,6 @@ const struct {
                {4, L"4: settings only (default)"},
                {7, L"7: messages only"}};
 
-std::string Label(const PythonEntry& entry) {
-  std::string label = "Python " + entry.version + " " + entry.bits;
-  return entry.desc.empty() ? label : label + "|" + entry.desc;
-}
-
 class MainWindow {
  public:
   MainWindow(HWND window, const std::wstring& config_path)
@@ -127,8 +122,9 @@ class MainWindow {
       case kDescriptionId:
         if (code == EN_CHANGE && index >= 0 && !refreshing_) {
           python[index].desc = to_narrow(Text(description_), CP_ACP);
-          ListView_SetItemText(list_, index, 0,
-                               const_cast<wchar_t*>(to_wide(Label(python[index]), CP_ACP).c_str()));
+          ListView_SetItemText(
+              list_, index, 0,
+              const_cast<wchar_t*>(to_wide(menu_label(python[index]), CP_ACP).c_str()));
         }
         break;
       case kSaveId:
@@ -165,7 +161,7 @@ class MainWindow {
     ListView_DeleteAllItems(list_);
     const std::vector<PythonEntry>& python = configure_.config.python;
     for (size_t i = 0; i < python.size(); ++i) {
-      std::wstring label = to_wide(Label(python[i]), CP_ACP);
+      std::wstring label = to_wide(menu_label(python[i]), CP_ACP);
       std::wstring path = to_wide(python[i].path, CP_ACP);
       LVITEMW item = {};
       item.mask = LVIF_TEXT;
@@ -194,17 +190,14 @@ class MainWindow {
   }
 
   void AddInterpreter(const std::wstring& path) {
-    std::string narrow = to_narrow(path, CP_ACP);
-    if (to_wide(narrow, CP_ACP) != path) {
+    PythonEntry entry;
+    if (!EntryFor(path, &entry)) {
       SetStatus(L"This path cannot be kept in config.cfg (characters outside the code page).");
       return;
     }
-    std::wstring version, bits;
-    CommandUtils::probe_python(path, version, bits);
-    configure_.config.python.push_back(
-        {narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""});
+    configure_.config.python.push_back(entry);
     Refresh(static_cast<int>(configure_.config.python.size()) - 1);
-    SetStatus(version.empty() ? L"Added; it did not answer as Python." : L"Added.");
+    SetStatus(entry.version.empty() ? L"Added; it did not answer as Python." : L"Added.");
   }
 
   void Detect() {

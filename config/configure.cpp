@@ -91,6 +91,12 @@ class ParsedFiles {
 
 }  // namespace
 
+std::string menu_label(const PythonEntry& entry) {
+  std::string label = "Python " + entry.version + " " + entry.bits;
+  if (!entry.desc.empty()) label += "|" + entry.desc;
+  return label;
+}
+
 bool Configure::load(const std::wstring& path) {
   if (path.empty()) return false;
   WIN32_FILE_ATTRIBUTE_DATA stamp = {};

@@ -12,6 +12,9 @@ struct PythonEntry {
   std::string desc;  // shown only when not empty
 };
 
+// The text of the entry's menu item: "Python <version> <bits>", then "|<desc>" when there is one.
+std::string menu_label(const PythonEntry& entry);
+
 struct Config {
   std::string version;
   std::string description;

@@ -16,12 +16,6 @@ constexpr UINT kItemMask = MIIM_ID | MIIM_DATA | MIIM_STRING;
 
 HINSTANCE ModuleInstance() { return comfw::g_module->GetModuleInstance(); }
 
-std::string InterpreterLabel(const PythonEntry& entry) {
-  std::string label = "Python " + entry.version + " " + entry.bits;
-  if (!entry.desc.empty()) label += "|" + entry.desc;
-  return label;
-}
-
 }  // namespace
 
 bool CExtensionsShellEx::MenuAlreadyExtended(HMENU hmenu) const {
@@ -73,7 +67,7 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
   log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
   for (const PythonEntry& entry : entries) {
     std::wstring path = to_wide(entry.path, CP_ACP);
-    std::wstring label = to_wide(InterpreterLabel(entry), CP_ACP);
+    std::wstring label = to_wide(menu_label(entry), CP_ACP);
     UINT used = AddFileIconItem(submenu, label, path, 0, uidFirstCmd, offset, menuIndex);
     m_mapCommands[used] = path;
     ++menuIndex;
