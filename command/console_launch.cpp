@@ -17,8 +17,9 @@ const wchar_t kPromptCommandTemplate[] = L"set PROMPT=(__PROMPT_STRING__) %PROMP
 // Puts a variable of the host process back as it was (set or not set) on every path.
 class EnvironmentRestorer {
  public:
-  explicit EnvironmentRestorer(const wchar_t* name)
-      : name_(name), was_set_(CommandUtils::get_variable(name, saved_)) {}
+  explicit EnvironmentRestorer(const wchar_t* name) : name_(name) {
+    was_set_ = CommandUtils::get_variable(name, saved_);
+  }
   ~EnvironmentRestorer() { SetEnvironmentVariableW(name_, was_set_ ? saved_.c_str() : nullptr); }
   EnvironmentRestorer(const EnvironmentRestorer&) = delete;
   EnvironmentRestorer& operator=(const EnvironmentRestorer&) = delete;
