@@ -2,6 +2,9 @@
 //   Velmar.exe --list            the configured interpreters, one per line: path|version|bits|desc
 //   Velmar.exe --detect          the interpreters Detect would add, in the same form
 //   Velmar.exe --detect --save   adds them to config.cfg (beside this program) and saves
+// For the installer:
+//   Velmar.exe --install-settings    puts the defaults in place as config.cfg unless there is one
+//   Velmar.exe --uninstall-settings  removes config.cfg while it is still the unchanged defaults
 // Exit code 0 on success; otherwise 1 (2 for unknown arguments) with a one-line reason. Output
 // goes to standard output when it is redirected, else to the console it was started from.
 #include <windows.h>
@@ -74,10 +77,21 @@ int Fail(Output& out, const std::wstring& reason, int code = 1) {
 
 int RunCommandLine(const std::vector<std::wstring>& args) {
   Output out;
+  if (args.size() == 1 &&
+      (args[0] == L"--install-settings" || args[0] == L"--uninstall-settings")) {
+    std::wstring reason;
+    bool done = args[0] == L"--install-settings" ? PlaceDefaultSettings(ProgramFolder(), &reason)
+                                                 : TakeUnchangedSettings(ProgramFolder(), &reason);
+    return done ? 0 : Fail(out, reason);
+  }
   const bool list = args.size() == 1 && args[0] == L"--list";
   const bool detect = !args.empty() && args[0] == L"--detect" &&
                       (args.size() == 1 || (args.size() == 2 && args[1] == L"--save"));
-  if (!list && !detect) return Fail(out, L"usage: Velmar.exe --list | --detect [--save]", 2);
+  if (!list && !detect)
+    return Fail(
+        out,
+        L"usage: Velmar.exe --list | --detect [--save] | --install-settings | --uninstall-settings",
+        2);
 
   const std::wstring config_path = ProgramFolder() + L"\\config.cfg";
   Configure configure;

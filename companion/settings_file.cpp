@@ -37,3 +37,26 @@ bool SaveSettings(const Configure& configure, const std::wstring& path, std::wst
   }
   return true;
 }
+
+bool PlaceDefaultSettings(const std::wstring& folder, std::wstring* reason) {
+  const std::wstring defaults = folder + L"\\config.default.cfg";
+  const std::wstring settings = folder + L"\\config.cfg";
+  if (CopyFileW(defaults.c_str(), settings.c_str(), TRUE)) return true;
+  DWORD error = GetLastError();
+  if (error == ERROR_FILE_EXISTS && file_exists(settings)) return true;
+  *reason = L"cannot copy " + defaults + L" to config.cfg: " + SystemMessage(error);
+  return false;
+}
+
+bool TakeUnchangedSettings(const std::wstring& folder, std::wstring* reason) {
+  const std::wstring defaults = folder + L"\\config.default.cfg";
+  const std::wstring settings = folder + L"\\config.cfg";
+  if (!file_exists(settings)) return true;
+  std::string default_bytes, settings_bytes;
+  if (!read_file(defaults, default_bytes) || !read_file(settings, settings_bytes) ||
+      default_bytes != settings_bytes)
+    return true;  // edited, or not comparable: keep it
+  if (DeleteFileW(settings.c_str())) return true;
+  *reason = L"cannot delete " + settings + L": " + SystemMessage(GetLastError());
+  return false;
+}

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the extension, installs it into a private Wine prefix the way an administrator would
-# (the DLL and config.cfg in one folder, registered with regsvr32), and plays Explorer:
-# right-clicks on a folder's background, a file, a folder and two files, printing what the
-# extension logged for each and the menu it built.
+# Builds the extension and its installer package, installs the package silently into a private
+# Wine prefix the way an administrator would, and plays Explorer: right-clicks on a folder's
+# background, a file, a folder and two files, printing what the extension logged for each and
+# the menu it built; then chooses interpreters and the companion, and removes the package.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -19,8 +19,7 @@ wine() { "$WINE64" "$@"; }
 drive_c=$WINEPREFIX/drive_c
 install_dir="$drive_c/Program Files/Velmar"
 sample="$drive_c/users/Public/Documents/sample-project"
-mkdir -p "$install_dir" "$sample/src"
-cp "$bin/VelmarShellExtensions-x64.dll" "$install_dir/"
+mkdir -p "$sample/src"
 echo 'print("hello")' >"$sample/main.py"
 echo 'numpy' >"$sample/requirements.txt"
 # The sample project has a virtual environment; the project's interpreter stand-in plays its
@@ -34,7 +33,16 @@ printf "home = C:\\Python312\nprompt = 'sample-project'\n" >"$sample/.venv/pyven
 # The console: Wine's real cmd.exe sets the prompt, then a reporter prints what the console
 # got (a headless cmd /k would close at once).
 cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
-cp "$bin/Velmar.exe" "$install_dir/Velmar.exe"
+
+package=$(ls "$bin"/Velmar-[0-9]*-x64.msi)
+cp "$package" "$drive_c/velmar-demo/"
+echo "== DLL: $(stat -c %s "$bin/VelmarShellExtensions-x64.dll") bytes; $(bash "$root/tests/check_module.sh" "$bin/VelmarShellExtensions-x64.dll")"
+echo "== msiexec /i $(basename "$package") /qn /norestart"
+wine msiexec /i "C:\\velmar-demo\\$(basename "$package")" /qn /norestart
+echo "exit code $? (0: installed)"
+echo "== C:\Program Files\Velmar:"
+ls -l "$install_dir" | tail -n +2 | awk '{print "   " $5 "\t" $9}'
+# The user's own settings replace the defaults the package put in place.
 cat >"$install_dir/config.cfg" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
 <configure>
@@ -59,12 +67,8 @@ velmar='C:\Program Files\Velmar\Velmar.exe'
 (cd "$sample/src" && wine "$velmar" --detect --save | tr -d '\r' | sed 's/^/   added: /')
 (cd "$sample/src" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
 
-dll='C:\Program Files\Velmar\VelmarShellExtensions-x64.dll'
 project='C:\users\Public\Documents\sample-project'
-echo "== DLL: $(stat -c %s "$bin/VelmarShellExtensions-x64.dll") bytes; $(bash "$root/tests/check_module.sh" "$bin/VelmarShellExtensions-x64.dll")"
-echo "== regsvr32 \"$dll\""
-wine regsvr32 /s "$dll" && echo "registered"
-echo "== what registration wrote"
+echo "== what the package wrote in the registry (the values DllRegisterServer writes)"
 clsid='{6B1E4C2A-93D7-4F05-8A2C-5D7E91B3C640}'
 for key in "HKCR\\CLSID\\$clsid" 'HKCR\*\shellex\ContextMenuHandlers\VelmarShellExtensions' \
   'HKCR\Directory\shellex\ContextMenuHandlers\VelmarShellExtensions' \
@@ -103,3 +107,12 @@ console() {
 }
 console '"Python 3.11.7 64" (the virtual environment Velmar found)' 3
 console '"Python 3.12.1 64"' 2
+
+echo
+echo "== msiexec /x $(basename "$package") /qn /norestart"
+wine msiexec /x "C:\\velmar-demo\\$(basename "$package")" /qn /norestart
+echo "exit code $? (0: removed)"
+echo "-- left in C:\\Program Files\\Velmar (the settings the user changed):"
+ls "$install_dir" 2>/dev/null | sed 's/^/   /'
+echo "-- a right-click now:"
+wine "$bin/shell_host.exe" background "$project" | tr -d '\r' | sed 's/^/   /' || true

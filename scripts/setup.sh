@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs what the build and the tests need on a fresh Debian 12 machine. Idempotent:
 # a second run installs nothing and downloads nothing.
-#   - Debian packages (cross compiler, Wine, CMake, Ninja, Boost headers, dpkg-dev, Xvfb)
+#   - Debian packages (cross compiler, Wine, CMake, Ninja, Boost headers, dpkg-dev, Xvfb,
+#     wixl for the installer package)
 #   - tinyxml2's source from Debian's source package, into third_party/ (git-ignored)
 # The machine's own apt configuration is left untouched.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++-mingw-w64-x86-64-posix wine64 wine cmake ninja-build libboost1.81-dev dpkg-dev
-  xvfb clang-format e2fsprogs)
+  xvfb clang-format e2fsprogs wixl msitools)
 
 missing=()
 for p in "${packages[@]}"; do

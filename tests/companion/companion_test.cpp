@@ -155,7 +155,9 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   EXPECT_EQ(list.output, detect.output);
   CapturedRun wrong = RunUnderDebugger(Quoted(velmar) + L" --save");
   EXPECT_EQ(wrong.exit_code, 2u);
-  EXPECT_EQ(wrong.output, "Velmar: usage: Velmar.exe --list | --detect [--save]\r\n");
+  EXPECT_EQ(wrong.output,
+            "Velmar: usage: Velmar.exe --list | --detect [--save] | --install-settings | "
+            "--uninstall-settings\r\n");
 
   ASSERT_EQ(copy.Register(), 0u);
   CapturedRun menu = RunUnderDebugger(Quoted(ProgramFolder() + L"\\shell_host.exe") +

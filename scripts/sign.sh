@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Signs the release with Authenticode (osslsigncode): the DLL and Velmar.exe, then a package
+# rebuilt from those signed files (the package carries its own copies), then the package.
+#   VELMAR_SIGN_CERT=code-signing.pfx VELMAR_SIGN_PASSWORD=... bash scripts/sign.sh
+# Optional: VELMAR_SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), VELMAR_BUILD_DIR.
+# Reads build/bin (run the build first) and writes build/signed; the build itself is untouched.
+# Not part of CI: it needs the certificate's owner.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VELMAR_BUILD_DIR:-$root/build}
+: "${VELMAR_SIGN_CERT:?set VELMAR_SIGN_CERT to the certificate and key (.pfx/.p12)}"
+: "${VELMAR_SIGN_PASSWORD:?set VELMAR_SIGN_PASSWORD to the certificate password}"
+command -v osslsigncode >/dev/null || {
+  echo "sign: osslsigncode is missing (apt-get install osslsigncode)" >&2
+  exit 1
+}
+
+package=$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)
+out=$build/signed
+rm -rf "$out" && mkdir -p "$out"
+
+sign() {
+  local options=(-pkcs12 "$VELMAR_SIGN_CERT" -readpass /dev/stdin -h sha256
+    -n "Velmar shell extensions")
+  [ -z "${VELMAR_SIGN_TIMESTAMP_URL:-}" ] || options+=(-ts "$VELMAR_SIGN_TIMESTAMP_URL")
+  printf '%s' "$VELMAR_SIGN_PASSWORD" | osslsigncode sign "${options[@]}" -in "$1" -out "$2" >/dev/null
+  osslsigncode verify -in "$2" >/dev/null 2>&1 || true  # trust depends on the machine's roots
+  echo "signed $(basename "$2")"
+}
+
+sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.dll"
+sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
+
+# The same version and product code as the unsigned package.
+property() { msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' -v n="$1" '$1 == n {print $2}'; }
+bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$(property ProductVersion)" \
+  "$(property ProductCode)" "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" \
+  "$root/config/default-config.cfg" "$root/server/icon/module.ico"
+sign "$out/unsigned.msi" "$out/$(basename "$package")"
+rm "$out/unsigned.msi"
