@@ -30,4 +30,14 @@ if [ -n "$messages" ]; then
   echo "build_msi: wixl reported something it did not build as written (see above)" >&2
   exit 1
 fi
+
+# wixl places actions without a fixed number by a sort of its own: check the order that keeping
+# the user's config.cfg relies on.
+sequence=$(msiinfo export "$stage/package.msi" InstallExecuteSequence | tr -d '\r' |
+  awk -F'\t' 'NR > 3 {print $3, $1}' | sort -n | awk '{print $2}' | tr '\n' ' ')
+expected='InstallValidate RemoveExistingProducts InstallInitialize .*TakeUnchangedSettings RemoveFiles InstallFiles PlaceSettings '
+if ! [[ " $sequence" =~ \ $expected ]]; then
+  echo "build_msi: unexpected InstallExecuteSequence: $sequence" >&2
+  exit 1
+fi
 mv "$stage/package.msi" "$out"
