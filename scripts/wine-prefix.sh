@@ -2,6 +2,7 @@
 # Prepares or shuts down the private Wine prefix named by VELMAR_WINEPREFIX.
 #   ensure  create the prefix if it is missing and start its wineserver if it is not running
 #   stop    shut the wineserver down
+#   fresh   shut it down, delete the prefix and create it anew
 # The server and wineboot run with standard streams on /dev/null: an auto-started server that
 # inherits a test's stderr keeps CTest waiting for it.
 set -euo pipefail
@@ -46,8 +47,16 @@ ensure)
 stop)
   [ -d "$WINEPREFIX" ] && "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
   ;;
+fresh)
+  if [ -d "$WINEPREFIX" ]; then
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+  fi
+  "$here/wine-prefix.sh" ensure
+  ;;
 *)
-  echo "usage: wine-prefix.sh ensure|stop" >&2
+  echo "usage: wine-prefix.sh ensure|stop|fresh" >&2
   exit 2
   ;;
 esac
