@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package with wixl.
-#   build_msi.sh OUT.msi VERSION PRODUCT_CODE DLL EXE DEFAULT_SETTINGS ICON
+#   build_msi.sh OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE DLL EXE DEFAULT_SETTINGS ICON
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
 set -euo pipefail
-[ $# -eq 7 ] || {
-  echo "usage: $0 OUT.msi VERSION PRODUCT_CODE DLL EXE DEFAULT_SETTINGS ICON" >&2
+[ $# -eq 8 ] || {
+  echo "usage: $0 OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE DLL EXE DEFAULT_SETTINGS ICON" >&2
   exit 2
 }
-out=$1 version=$2 product_code=$3
+out=$1 version=$2 upgrade_code=$3 product_code=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 stage=$(mktemp -d "${out%.msi}.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
 # wixl wants Source paths relative to where it runs: stage the files under their final names.
-cp "$4" "$stage/VelmarShellExtensions-x64.dll"
-cp "$5" "$stage/Velmar.exe"
-cp "$6" "$stage/config.default.cfg"
-cp "$7" "$stage/Velmar.ico"
+cp "$5" "$stage/VelmarShellExtensions-x64.dll"
+cp "$6" "$stage/Velmar.exe"
+cp "$7" "$stage/config.default.cfg"
+cp "$8" "$stage/Velmar.ico"
 cp "$here/Velmar.wxs" "$stage/"
 
-messages=$(cd "$stage" && wixl -a x64 -D "Version=$version" -D "ProductCode=$product_code" \
+messages=$(cd "$stage" && wixl -a x64 -D "Version=$version" -D "UpgradeCode=$upgrade_code" \
+  -D "ProductCode=$product_code" \
   -o package.msi Velmar.wxs 2>&1) || {
   printf '%s\n' "$messages" >&2
   exit 1

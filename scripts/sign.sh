@@ -31,10 +31,10 @@ sign() {
 sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.dll"
 sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
 
-# The same version and product code as the unsigned package.
+# The same version, upgrade code and product code as the unsigned package.
 property() { msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' -v n="$1" '$1 == n {print $2}'; }
 bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$(property ProductVersion)" \
-  "$(property ProductCode)" "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" \
-  "$root/config/default-config.cfg" "$root/server/icon/module.ico"
+  "$(property UpgradeCode)" "$(property ProductCode)" "$out/VelmarShellExtensions-x64.dll" \
+  "$out/Velmar.exe" "$root/config/default-config.cfg" "$root/server/icon/module.ico"
 sign "$out/unsigned.msi" "$out/$(basename "$package")"
 rm "$out/unsigned.msi"

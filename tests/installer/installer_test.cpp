@@ -18,12 +18,10 @@
 
 namespace {
 
-const wchar_t kUpgradeCode[] = L"{3F0C7E52-8D41-4B6A-9E27-1C5A0B9D7E11}";
+const wchar_t kUpgradeCode[] = L"" VELMAR_UPGRADE_CODE;
 const wchar_t kProductName[] = L"Velmar shell extensions";
 const wchar_t kClsid[] = L"{6B1E4C2A-93D7-4F05-8A2C-5D7E91B3C640}";
 const wchar_t kInstallDir[] = L"C:\\Program Files\\Velmar";
-const wchar_t kApproved[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
 const wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Another handler whose keys sit beside ours and must outlive our removal.
 const wchar_t kOtherClsid[] = L"{0D2C3F4E-5A6B-4C7D-8E9F-A0B1C2D3E4F5}";
@@ -111,23 +109,8 @@ std::wstring PendingRenames() {
   return text;
 }
 
-std::vector<RegistryArea> OurAreas() {
-  return {{HKEY_CLASSES_ROOT, L"HKCR", L"CLSID"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"*"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"Directory"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"txtfile"},
-          {HKEY_LOCAL_MACHINE, L"HKLM", kApproved}};
-}
-
 std::vector<RegistryArea> Wow64Area() {
   return {{HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Wow6432Node"}};
-}
-
-RegistrySnapshot ValuesOf(const RegistrySnapshot& entries) {
-  RegistrySnapshot values;
-  for (const auto& entry : entries)
-    if (entry.first.find(L"\\|") != std::wstring::npos) values.insert(entry);
-  return values;
 }
 
 std::string Describe(const RegistrySnapshot& entries) {
@@ -200,7 +183,7 @@ class InstallerTest : public ::testing::Test {
     SetString(HKEY_CLASSES_ROOT, kOtherHandler, nullptr, kOtherClsid);
     SetString(HKEY_CLASSES_ROOT, std::wstring(L"CLSID\\") + kOtherClsid + L"\\InprocServer32",
               nullptr, L"C:\\Other\\other.dll");
-    SetString(HKEY_LOCAL_MACHINE, kApproved, kOtherClsid, L"Other");
+    SetString(HKEY_LOCAL_MACHINE, kApprovedKey, kOtherClsid, L"Other");
     RemoveEverything();
     ASSERT_TRUE(RelatedProducts().empty());
     ASSERT_TRUE(Exists(CurrentPackage()));
@@ -210,7 +193,7 @@ class InstallerTest : public ::testing::Test {
     RemoveEverything();
     RegDeleteTreeW(HKEY_CLASSES_ROOT, kOtherHandler);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, (std::wstring(L"CLSID\\") + kOtherClsid).c_str());
-    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApproved, kOtherClsid);
+    RegDeleteKeyValueW(HKEY_LOCAL_MACHINE, kApprovedKey, kOtherClsid);
   }
 
   // msiexec's full exit code (a Unix exit status would keep only its low 8 bits).
@@ -244,17 +227,17 @@ bool HasLine(const CapturedRun& run, const std::string& line) {
 
 TEST_F(InstallerTest, SilentInstallWritesWhatRegistrationWritesAndUninstallLeavesNothing) {
   // What DllRegisterServer writes for a module at the installed path.
-  const RegistrySnapshot clean = TakeSnapshot(OurAreas());
+  const RegistrySnapshot clean = TakeSnapshot(RegistrationAreas());
   ASSERT_TRUE(CreateDirectoryW(kInstallDir, nullptr));
   const std::wstring dll = Installed(L"VelmarShellExtensions-x64.dll");
   ASSERT_TRUE(CopyFileW(Built(L"VelmarShellExtensions-x64.dll").c_str(), dll.c_str(), FALSE));
   ASSERT_EQ(RunAndWait(L"regsvr32.exe /s \"" + dll + L"\""), 0u);
-  const RegistryDiff registered = Compare(clean, TakeSnapshot(OurAreas()));
+  const RegistryDiff registered = Compare(clean, TakeSnapshot(RegistrationAreas()));
   ASSERT_EQ(RunAndWait(L"regsvr32.exe /u /s \"" + dll + L"\""), 0u);
   ASSERT_TRUE(RemoveTree(kInstallDir));
   ASSERT_FALSE(registered.added.empty());
 
-  const RegistrySnapshot before = TakeSnapshot(OurAreas());
+  const RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
   const RegistrySnapshot wow64_before = TakeSnapshot(Wow64Area());
 
   ASSERT_EQ(Msiexec(L"/i", CurrentPackage()), kSuccess);
@@ -268,7 +251,7 @@ TEST_F(InstallerTest, SilentInstallWritesWhatRegistrationWritesAndUninstallLeave
   EXPECT_EQ(RelatedProducts().size(), 1u);
   EXPECT_EQ(ProgramsListEntries(), 1);
 
-  const RegistryDiff installed = Compare(before, TakeSnapshot(OurAreas()));
+  const RegistryDiff installed = Compare(before, TakeSnapshot(RegistrationAreas()));
   EXPECT_TRUE(installed.removed.empty()) << Describe(installed.removed);
   EXPECT_EQ(ValuesOf(installed.added), ValuesOf(registered.added));
   for (const auto& entry : installed.added)
@@ -289,7 +272,7 @@ TEST_F(InstallerTest, SilentInstallWritesWhatRegistrationWritesAndUninstallLeave
   EXPECT_TRUE(StartMenuShortcuts().empty());
   EXPECT_TRUE(RelatedProducts().empty());
   EXPECT_EQ(ProgramsListEntries(), 0);
-  const RegistryDiff removed = Compare(before, TakeSnapshot(OurAreas()));
+  const RegistryDiff removed = Compare(before, TakeSnapshot(RegistrationAreas()));
   // What goes is ours, and the empty folders above our keys that Windows Installer takes with
   // them; the other handler's keys and every value not ours stay.
   for (const auto& entry : removed.removed)

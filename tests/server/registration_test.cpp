@@ -13,16 +13,6 @@
 namespace {
 
 const wchar_t kClsid[] = L"{6B1E4C2A-93D7-4F05-8A2C-5D7E91B3C640}";
-const wchar_t kApproved[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-
-std::vector<RegistryArea> Areas() {
-  return {{HKEY_CLASSES_ROOT, L"HKCR", L"CLSID"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"*"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"Directory"},
-          {HKEY_CLASSES_ROOT, L"HKCR", L"txtfile"},
-          {HKEY_LOCAL_MACHINE, L"HKLM", kApproved}};
-}
 
 std::wstring Clsid() { return kClsid; }
 
@@ -47,7 +37,7 @@ RegistrySnapshot ExpectedValues(const std::wstring& module_path) {
   const std::wstring clsid = Clsid();
   const std::wstring handler = L"\\shellex\\ContextMenuHandlers\\VelmarShellExtensions\\|";
   return {
-      {std::wstring(L"HKLM\\") + kApproved + L"\\|" + clsid, L"sz:VelmarShellExtensions"},
+      {std::wstring(L"HKLM\\") + kApprovedKey + L"\\|" + clsid, L"sz:VelmarShellExtensions"},
       {L"HKCR\\*" + handler, L"sz:" + clsid},
       {L"HKCR\\Directory" + handler, L"sz:" + clsid},
       {L"HKCR\\Directory\\Background" + handler, L"sz:" + clsid},
@@ -58,13 +48,6 @@ RegistrySnapshot ExpectedValues(const std::wstring& module_path) {
   };
 }
 
-RegistrySnapshot ValuesOf(const RegistrySnapshot& entries) {
-  RegistrySnapshot values;
-  for (const auto& entry : entries)
-    if (entry.first.find(L"\\|") != std::wstring::npos) values.insert(entry);
-  return values;
-}
-
 typedef HRESULT(STDAPICALLTYPE* ExportFn)();
 
 class RegistrationTest : public ::testing::Test {
@@ -72,7 +55,7 @@ class RegistrationTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(copy_.copied());
     copy_.Unregister();  // whatever an earlier test left
-    before_ = TakeSnapshot(Areas());
+    before_ = TakeSnapshot(RegistrationAreas());
   }
   HRESULT CallExport(const char* name) {
     HMODULE module = LoadLibraryW(copy_.dll_path().c_str());
@@ -89,7 +72,7 @@ class RegistrationTest : public ::testing::Test {
 
 TEST_F(RegistrationTest, Regsvr32WritesExactlyTheRegistrationTable) {
   ASSERT_EQ(copy_.Register(), 0u);
-  RegistryDiff diff = Compare(before_, TakeSnapshot(Areas()));
+  RegistryDiff diff = Compare(before_, TakeSnapshot(RegistrationAreas()));
   EXPECT_TRUE(diff.removed.empty());
   EXPECT_EQ(ValuesOf(diff.added), ExpectedValues(copy_.dll_path()));
 
@@ -113,7 +96,7 @@ TEST_F(RegistrationTest, Regsvr32WritesExactlyTheRegistrationTable) {
 TEST_F(RegistrationTest, UnregistrationLeavesOnlyTheKeptKeys) {
   ASSERT_EQ(copy_.Register(), 0u);
   ASSERT_EQ(copy_.Unregister(), 0u);
-  RegistryDiff diff = Compare(before_, TakeSnapshot(Areas()));
+  RegistryDiff diff = Compare(before_, TakeSnapshot(RegistrationAreas()));
   EXPECT_TRUE(diff.removed.empty());
   std::set<std::wstring> kept = KeptKeys();
   for (const auto& entry : diff.added) {
@@ -121,30 +104,30 @@ TEST_F(RegistrationTest, UnregistrationLeavesOnlyTheKeptKeys) {
   }
   // The approved-extensions key itself stays.
   HKEY approved = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, KEY_READ, &approved), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, KEY_READ, &approved), ERROR_SUCCESS);
   RegCloseKey(approved);
 }
 
 TEST_F(RegistrationTest, RegisteringAgainAndUnregisteringTwiceSucceed) {
   EXPECT_EQ(CallExport("DllRegisterServer"), S_OK);
   EXPECT_EQ(CallExport("DllRegisterServer"), S_OK);
-  EXPECT_EQ(ValuesOf(Compare(before_, TakeSnapshot(Areas())).added),
+  EXPECT_EQ(ValuesOf(Compare(before_, TakeSnapshot(RegistrationAreas())).added),
             ExpectedValues(copy_.dll_path()));
   EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
   EXPECT_EQ(CallExport("DllUnregisterServer"), S_OK);
   EXPECT_EQ(copy_.Unregister(), 0u);
-  EXPECT_TRUE(ValuesOf(Compare(before_, TakeSnapshot(Areas())).added).empty());
+  EXPECT_TRUE(ValuesOf(Compare(before_, TakeSnapshot(RegistrationAreas())).added).empty());
 }
 
 // Without the approved-extensions key (no write access to the machine's settings, as for a
 // user without administrator rights) registration is refused before anything is written.
 TEST_F(RegistrationTest, MissingApprovedKeyDeniesAndWritesNothing) {
-  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApproved), ERROR_SUCCESS);
-  RegistrySnapshot without = TakeSnapshot(Areas());
+  ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
+  RegistrySnapshot without = TakeSnapshot(RegistrationAreas());
   HRESULT hr = CallExport("DllRegisterServer");
-  RegistrySnapshot after = TakeSnapshot(Areas());
+  RegistrySnapshot after = TakeSnapshot(RegistrationAreas());
   HKEY restored = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApproved, 0, nullptr, 0, KEY_WRITE, nullptr,
+  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, nullptr, 0, KEY_WRITE, nullptr,
                             &restored, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(restored);

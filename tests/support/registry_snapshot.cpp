@@ -84,3 +84,21 @@ RegistryDiff Compare(const RegistrySnapshot& before, const RegistrySnapshot& aft
     if (!after.count(entry.first)) diff.removed.insert(entry);
   return diff;
 }
+
+const wchar_t kApprovedKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+
+std::vector<RegistryArea> RegistrationAreas() {
+  return {{HKEY_CLASSES_ROOT, L"HKCR", L"CLSID"},
+          {HKEY_CLASSES_ROOT, L"HKCR", L"*"},
+          {HKEY_CLASSES_ROOT, L"HKCR", L"Directory"},
+          {HKEY_CLASSES_ROOT, L"HKCR", L"txtfile"},
+          {HKEY_LOCAL_MACHINE, L"HKLM", kApprovedKey}};
+}
+
+RegistrySnapshot ValuesOf(const RegistrySnapshot& entries) {
+  RegistrySnapshot values;
+  for (const auto& entry : entries)
+    if (entry.first.find(L"\\|") != std::wstring::npos) values.insert(entry);
+  return values;
+}

@@ -26,3 +26,13 @@ struct RegistryDiff {
   RegistrySnapshot removed;
 };
 RegistryDiff Compare(const RegistrySnapshot& before, const RegistrySnapshot& after);
+
+// The approved-extensions key under HKLM.
+extern const wchar_t kApprovedKey[];
+
+// Where registering the shell extension writes: the class, the handler keys under `*`,
+// `Directory` and `txtfile`, and the approved-extensions key.
+std::vector<RegistryArea> RegistrationAreas();
+
+// Only the values of `entries`, without the keys.
+RegistrySnapshot ValuesOf(const RegistrySnapshot& entries);
