@@ -122,9 +122,9 @@ class MainWindow {
       case kDescriptionId:
         if (code == EN_CHANGE && index >= 0 && !refreshing_) {
           python[index].desc = to_narrow(Text(description_), CP_ACP);
-          ListView_SetItemText(
-              list_, index, 0,
-              const_cast<wchar_t*>(to_wide(menu_label(python[index]), CP_ACP).c_str()));
+          // The list-view macros keep the pointer past the statement: the text needs a name.
+          std::wstring label = to_wide(menu_label(python[index]), CP_ACP);
+          ListView_SetItemText(list_, index, 0, &label[0]);
         }
         break;
       case kSaveId:

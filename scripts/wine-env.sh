@@ -4,7 +4,8 @@ export WINEPREFIX=$VELMAR_WINEPREFIX
 export WINEARCH=win64
 # Wine takes its locale and ANSI code page from these: C.UTF-8 gives code page 1252.
 export LANG=C.UTF-8 LC_ALL=C.UTF-8
-export WINEDEBUG=-all
+# Quiet by default; scripts/test.sh turns Wine's heap checking on (see README, Tests).
+export WINEDEBUG=${VELMAR_WINEDEBUG:--all}
 export WINEDLLOVERRIDES="winemenubuilder.exe=d;mscoree=d;mshtml=d;winedbg.exe=d"
 unset DISPLAY WAYLAND_DISPLAY
 WINE64=/usr/lib/wine/wine64

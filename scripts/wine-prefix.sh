@@ -9,6 +9,8 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 : "${VELMAR_WINEPREFIX:?VELMAR_WINEPREFIX must name the prefix}"
 source "$here/wine-env.sh"
+# Wine's own services (started here) run without the heap checking the tests may ask for.
+export WINEDEBUG=-all
 
 # Whether this prefix's services.exe runs (Wine's system processes hold the standard streams
 # of whichever process started them, so they must be started here, on /dev/null).

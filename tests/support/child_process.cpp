@@ -1,5 +1,6 @@
 #include "tests/support/child_process.h"
 
+#include "tests/support/heap_check.h"
 #include "tests/support/owners.h"
 #include "tests/support/temp_dir.h"
 
@@ -85,7 +86,10 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms)
         break;
     }
     bool exited = event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
-    if (exited) run.exit_code = event.u.ExitProcess.dwExitCode;
+    if (exited) {
+      run.exit_code = event.u.ExitProcess.dwExitCode;
+      NoteChildExit(run.exit_code);
+    }
     ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
     if (exited) break;
   }
@@ -112,6 +116,7 @@ DWORD RunAndWait(const std::wstring& command_line, DWORD timeout_ms) {
   }
   DWORD code = kNotStarted;
   GetExitCodeProcess(process.hProcess, &code);
+  NoteChildExit(code);
   return code;
 }
 

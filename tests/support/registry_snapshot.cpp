@@ -37,12 +37,20 @@ std::wstring Describe(DWORD type, const std::vector<BYTE>& data, DWORD size) {
   return hex;
 }
 
-void Walk(HKEY parent, const std::wstring& name, const std::wstring& label, RegistrySnapshot* out) {
+// Room for the largest value name and data, made once per snapshot: under the suite's heap
+// checking every allocation and release is filled, and HKCR\CLSID has thousands of keys.
+struct Buffers {
+  std::vector<wchar_t> value_name = std::vector<wchar_t>(16384);
+  std::vector<BYTE> data = std::vector<BYTE>(65536);
+};
+
+void Walk(HKEY parent, const std::wstring& name, const std::wstring& label, Buffers& buffers,
+          RegistrySnapshot* out) {
   Key key(parent, name);
   if (!key.get()) return;
   (*out)[label + L"\\"] = L"";
-  std::vector<wchar_t> value_name(16384);
-  std::vector<BYTE> data(65536);
+  std::vector<wchar_t>& value_name = buffers.value_name;
+  std::vector<BYTE>& data = buffers.data;
   for (DWORD i = 0;; ++i) {
     DWORD name_length = static_cast<DWORD>(value_name.size());
     DWORD size = static_cast<DWORD>(data.size());
@@ -62,15 +70,17 @@ void Walk(HKEY parent, const std::wstring& name, const std::wstring& label, Regi
       break;
     children.emplace_back(child, length);
   }
-  for (const std::wstring& child : children) Walk(key.get(), child, label + L"\\" + child, out);
+  for (const std::wstring& child : children)
+    Walk(key.get(), child, label + L"\\" + child, buffers, out);
 }
 
 }  // namespace
 
 RegistrySnapshot TakeSnapshot(const std::vector<RegistryArea>& areas) {
   RegistrySnapshot snapshot;
+  Buffers buffers;
   for (const RegistryArea& area : areas)
-    Walk(area.root, area.subkey, area.root_name + L"\\" + area.subkey, &snapshot);
+    Walk(area.root, area.subkey, area.root_name + L"\\" + area.subkey, buffers, &snapshot);
   return snapshot;
 }
 

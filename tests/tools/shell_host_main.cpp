@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/heap_check.h"
 #include "tests/support/menu_reader.h"
 #include "tests/support/shell_host.h"
 
@@ -173,5 +174,10 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stdout);
   }
   menu.reset();
+  handler.reset();
+  if (!ProcessHeapsValid()) {
+    std::fprintf(stderr, "shell_host: heap damaged\n");
+    return static_cast<int>(kHeapCorruptedExit);
+  }
   return 0;
 }
