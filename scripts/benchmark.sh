@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Prints the cost of one right-click under Wine (see tests/tools/menu_benchmark_main.cpp).
+# Prints the cost of one right-click under Wine (see tools/menu_benchmark_main.cpp).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}

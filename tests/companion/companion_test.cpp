@@ -15,6 +15,7 @@ namespace {
 
 const wchar_t kCompany[] = L"Software\\Python\\VelmarTestCo";
 const wchar_t kLauncher[] = L"Software\\Python\\PyLauncher";
+const wchar_t kOtherCompany[] = L"Software\\Python\\VelmarOtherCo";
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -52,7 +53,7 @@ class DetectTest : public ::testing::Test {
   void TearDown() override {
     for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE})
       for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY})
-        for (const wchar_t* key : {kCompany, kLauncher}) RemoveKey(root, view, key);
+        for (const wchar_t* key : {kCompany, kLauncher, kOtherCompany}) RemoveKey(root, view, key);
   }
   std::wstring Folder(const std::wstring& name) {
     std::wstring path = root_.path() + L"\\" + name;
@@ -69,6 +70,10 @@ class DetectTest : public ::testing::Test {
     const std::wstring tag = std::wstring(kCompany) + L"\\3.12\\InstallPath";
     SetText(HKEY_CURRENT_USER, KEY_WOW64_64KEY, tag, L"ExecutablePath", a_);
     SetText(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, tag, L"ExecutablePath", machine);  // hidden
+    // The same tag of another company is another interpreter.
+    o_ = Interpreter(Folder(L"other-312"), "3.12.2");
+    SetText(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY,
+            std::wstring(kOtherCompany) + L"\\3.12\\InstallPath", L"ExecutablePath", o_);
     SetText(HKEY_LOCAL_MACHINE, KEY_WOW64_32KEY, std::wstring(kCompany) + L"\\3.9-32\\InstallPath",
             nullptr, root_.path() + L"\\machine32-39\\");
     SetText(HKEY_LOCAL_MACHINE, KEY_WOW64_64KEY, std::wstring(kCompany) + L"\\3.8\\InstallPath",
@@ -106,12 +111,12 @@ class DetectTest : public ::testing::Test {
   }
 
   TempDir root_;
-  std::wstring a_, c_, e_, g_, v_, p_;
+  std::wstring a_, c_, e_, g_, o_, v_, p_;
 };
 
 TEST_F(DetectTest, FindsEachSourceOnceAndSkipsWhatCannotRun) {
   Sources sources = Fixtures();
-  std::vector<std::wstring> expected = {a_, c_, e_, g_, v_, p_};
+  std::vector<std::wstring> expected = {a_, o_, c_, e_, g_, v_, p_};
   EXPECT_EQ(FindInterpreters(sources), expected);
 }
 
@@ -122,12 +127,14 @@ TEST_F(DetectTest, OffersOnlyWhatIsNotConfiguredWithItsVersion) {
   CharLowerW(&lower[0]);
   config.python.push_back({Ascii(lower), "3.12.1", "64", "mine"});
   std::vector<PythonEntry> offered = NewInterpreters(config, sources);
-  ASSERT_EQ(offered.size(), 5u);
-  EXPECT_EQ(offered[0].path, Ascii(c_));
-  EXPECT_EQ(offered[0].version, "3.9.13");
-  EXPECT_EQ(offered[0].bits, "64");
-  EXPECT_EQ(offered[4].path, Ascii(p_));
-  EXPECT_EQ(offered[4].version, "3.13.0");
+  ASSERT_EQ(offered.size(), 6u);
+  EXPECT_EQ(offered[0].path, Ascii(o_));
+  EXPECT_EQ(offered[0].version, "3.12.2");
+  EXPECT_EQ(offered[1].path, Ascii(c_));
+  EXPECT_EQ(offered[1].version, "3.9.13");
+  EXPECT_EQ(offered[1].bits, "64");
+  EXPECT_EQ(offered[5].path, Ascii(p_));
+  EXPECT_EQ(offered[5].version, "3.13.0");
 }
 
 // Velmar.exe --detect --save, then --list, and the DLL beside it shows what was saved.
@@ -162,8 +169,10 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   ASSERT_EQ(copy.Register(), 0u);
   CapturedRun menu = RunUnderDebugger(Quoted(ProgramFolder() + L"\\shell_host.exe") +
                                       L" background " + Quoted(place.path()) + L" menu");
-  EXPECT_NE(menu.output.find("    id=102 \"Python 3.12.1 64\" data=module bitmap=16x16x32\n"
-                             "    id=103 \"Open Velmar\" data=module bitmap=16x16x32\n"),
+  EXPECT_NE(menu.output.find("    id=102 \"Python 3.12.1 64\" data=module bitmap=#2 16x16x32 "),
+            std::string::npos)
+      << menu.output;
+  EXPECT_NE(menu.output.find("    id=103 \"Open Velmar\" data=module bitmap=#1 16x16x32 "),
             std::string::npos)
       << menu.output;
 }

@@ -69,6 +69,7 @@ class UniqueMenu {
   UniqueMenu(const UniqueMenu&) = delete;
   UniqueMenu& operator=(const UniqueMenu&) = delete;
   HMENU get() const { return menu_; }
+  HMENU release() { return std::exchange(menu_, nullptr); }
   void reset(HMENU menu = nullptr) {
     if (menu_) DestroyMenu(menu_);
     menu_ = menu;

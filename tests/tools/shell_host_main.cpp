@@ -2,37 +2,59 @@
 //   background DIR        Initialize for the background of folder DIR
 //   select N P1 .. PN     Initialize with the shell's data object for N items of one folder
 //   droplist N P1 .. PN   Initialize with a plain drop list (paths the shell cannot name)
-//   menu                  QueryContextMenu into a new popup menu (first identifier 100) and
-//                         print the menu the user would see
+//   menu / hostmenu       QueryContextMenu (first identifier 100) into an empty popup menu, or
+//                         at position 1 of one holding "Open" and "Properties"; prints the menu
 //   menu-defaultonly      the same with CMF_DEFAULTONLY
 //   again                 QueryContextMenu once more into the same menu
+//   helptext              GetCommandString for offset 0 (help text, wide and narrow, cut to 5
+//                         characters; verbs) and for offset 2
 //   measure               WM_MEASUREITEM through IContextMenu3::HandleMenuMsg2
 //   draw ID TOP HEIGHT    WM_DRAWITEM for item ID in a rectangle TOP..TOP+HEIGHT; prints
 //                         the first row that got pixels
 //   invoke N              InvokeCommand for command offset N (a verb given as a number)
 //   invoke-verb TEXT      InvokeCommand with a verb given as a string
 //   new                   release the handler (menu first) and create a fresh one
-//   delete FILE           delete a file between two steps
+//   another               keep the handler (and its menu) and create a fresh one beside it;
+//                         `again` then offers the kept menu to the new handler
+//   drop-kept             release the kept handlers (their menus first)
+//   alive                 which bitmaps printed so far still exist
+//   soak N                N more right-clicks like the last Initialize and menu; prints how
+//                         many GDI objects and handles they left
+//   unload                release everything, let COM unload the module; prints whether it
+//                         went and what it left of the GDI objects it made
+//   icon FILE KIND        write a 32 x 32 icon file: plain (green, left half masked), red (the
+//                         same with red), alpha (half-transparent red left, blue right)
+//   write FILE TEXT       write a text file;  delete FILE  delete a file
+//   getenv NAME           print one of the host's environment variables (or "unset")
+//   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
+// Exits with kHeapCorruptedExit when its heaps are damaged at the end.
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/support/heap_check.h"
 #include "tests/support/menu_reader.h"
+#include "tests/support/resource_counts.h"
 #include "tests/support/shell_host.h"
+#include "tests/support/temp_dir.h"
 
 namespace {
 
+constexpr UINT kFirstCommand = 100;
+
 void Report(const char* step, HRESULT hr) {
   std::printf("%s=0x%08lX\n", step, static_cast<unsigned long>(hr));
-  std::fflush(stdout);
 }
 
 bool TakePaths(int argc, wchar_t** argv, int* i, std::vector<std::wstring>* paths) {
@@ -43,141 +65,357 @@ bool TakePaths(int argc, wchar_t** argv, int* i, std::vector<std::wstring>* path
   return true;
 }
 
-constexpr UINT kFirstCommand = 100;
-
-ULONG_PTR Marker() {
-  return reinterpret_cast<ULONG_PTR>(GetModuleHandleW(L"VelmarShellExtensions-x64.dll"));
-}
-
-HRESULT QueryMenu(IShellExtInit* handler, HMENU menu, UINT flags) {
-  ComPtr<IContextMenu> context;
-  HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
-  if (FAILED(hr)) return hr;
-  return context->QueryContextMenu(menu, 0, kFirstCommand, 0x7FFF, flags);
-}
-
-void PrintMenu(HMENU menu) { std::printf("%s", DescribeMenu(ReadMenu(menu), Marker()).c_str()); }
-
-HRESULT Invoke(IShellExtInit* handler, LPCSTR verb) {
-  ComPtr<IContextMenu> context;
-  HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
-  if (FAILED(hr)) return hr;
-  CMINVOKECOMMANDINFO info = {};
-  info.cbSize = sizeof(info);
-  info.lpVerb = verb;
-  info.nShow = SW_SHOWNORMAL;
-  return context->InvokeCommand(&info);
-}
-
-void Measure(IShellExtInit* handler) {
-  ComPtr<IContextMenu3> context;
-  HRESULT hr = handler->QueryInterface(IID_IContextMenu3, context.put_void());
-  MEASUREITEMSTRUCT measure = {};
-  measure.CtlType = ODT_MENU;
-  measure.itemID = kFirstCommand + 1;
-  LRESULT result = 0;
-  if (SUCCEEDED(hr))
-    hr = context->HandleMenuMsg2(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure), &result);
-  std::printf("measure=0x%08lX width=%u height=%u result=%lld\n", static_cast<unsigned long>(hr),
-              measure.itemWidth, measure.itemHeight, static_cast<long long>(result));
-}
-
-void Draw(IShellExtInit* handler, UINT id, int top, int height) {
-  ComPtr<IContextMenu3> context;
-  HRESULT hr = handler->QueryInterface(IID_IContextMenu3, context.put_void());
-  constexpr int kWidth = 64, kHeight = 160;
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HDC dc = CreateCompatibleDC(nullptr);
-  HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  HGDIOBJ previous = SelectObject(dc, target);
-  DRAWITEMSTRUCT draw = {};
-  draw.CtlType = ODT_MENU;
-  draw.itemID = id;
-  draw.hDC = dc;
-  draw.rcItem = {0, top, kWidth, top + height};
-  LRESULT result = 0;
-  if (SUCCEEDED(hr))
-    hr = context->HandleMenuMsg2(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw), &result);
-  GdiFlush();
-  int first_row = -1;
-  const uint32_t* pixels = static_cast<const uint32_t*>(bits);
-  for (int y = 0; y < kHeight && first_row < 0; ++y)
-    for (int x = 0; x < kWidth; ++x)
-      if (pixels[y * kWidth + x] != 0) {
-        first_row = y;
-        break;
+// A 32 x 32 icon whose left half is see-through and right half opaque. With alpha, the left
+// half is half-transparent red and the mask says "opaque" everywhere, so a conversion that
+// wrongly used the mask would show it; without alpha, the mask alone hides the left half.
+bool WriteIcon(const std::wstring& path, const std::wstring& kind) {
+  const bool alpha = kind == L"alpha", red = kind == L"red";
+  const int size = 32, bpp = alpha ? 32 : 24;
+  const int stride = ((size * bpp / 8) + 3) & ~3, mask_stride = 4;
+  std::string image(40 + stride * size + mask_stride * size, '\0');
+  BITMAPINFOHEADER header = {
+      sizeof(header), size, size * 2, 1, static_cast<WORD>(bpp), BI_RGB, 0, 0, 0, 0, 0};
+  memcpy(&image[0], &header, sizeof(header));
+  for (int y = 0; y < size; ++y) {
+    for (int x = 0; x < size; ++x) {
+      auto* p = reinterpret_cast<unsigned char*>(&image[40 + y * stride + x * bpp / 8]);
+      bool right = x >= size / 2;
+      if (alpha) {  // B G R A
+        p[0] = right ? 0xFF : 0x00, p[2] = right ? 0x00 : 0xFF, p[3] = right ? 0xFF : 0x80;
+      } else {
+        p[1] = right && !red ? 0xFF : 0x00, p[2] = right && red ? 0xFF : 0x00;
       }
-  SelectObject(dc, previous);
-  DeleteObject(target);
-  DeleteDC(dc);
-  std::printf("draw=0x%08lX result=%lld first_row=%d\n", static_cast<unsigned long>(hr),
-              static_cast<long long>(result), first_row);
+    }
+    auto* mask = reinterpret_cast<unsigned char*>(&image[40 + stride * size + y * mask_stride]);
+    if (!alpha) mask[0] = mask[1] = 0xFF;
+  }
+  std::string file(6 + 16, '\0');
+  WORD dir[3] = {0, 1, 1};
+  memcpy(&file[0], dir, sizeof(dir));
+  struct {
+    BYTE width, height, colors, reserved;
+    WORD planes, bit_count;
+    DWORD bytes, offset;
+  } entry = {size, size, 0, 0, 1, static_cast<WORD>(bpp), static_cast<DWORD>(image.size()), 22};
+  memcpy(&file[6], &entry, sizeof(entry));
+  return WriteTextFile(path, file + image);
 }
+
+HRESULT WriteTime(const std::wstring& path, FILETIME* get, const FILETIME* set) {
+  UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr));
+  if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  BOOL ok = get ? GetFileTime(file.get(), nullptr, nullptr, get)
+                : SetFileTime(file.get(), nullptr, nullptr, set);
+  return ok ? S_OK : HRESULT_FROM_WIN32(GetLastError());
+}
+
+class Host {
+ public:
+  bool Create() {
+    handler_.reset();
+    HRESULT hr = shell_.CreateHandler(&handler_);
+    Report("create", hr);
+    return SUCCEEDED(hr);
+  }
+
+  bool Step(int argc, wchar_t** argv, int* i) {
+    std::wstring step = argv[*i];
+    std::vector<std::wstring> paths;
+    auto next = [&]() -> std::wstring { return *i + 1 < argc ? argv[++*i] : L""; };
+    if (step == L"background" && *i + 1 < argc) {
+      init_ = {L"background", next()};
+      Report("background", Initialize(handler_.get()));
+    } else if ((step == L"select" || step == L"droplist") && TakePaths(argc, argv, i, &paths)) {
+      init_ = paths;
+      init_.insert(init_.begin(), step);
+      Report(step == L"select" ? "select" : "droplist", Initialize(handler_.get()));
+    } else if (step == L"menu" || step == L"hostmenu" || step == L"menu-defaultonly") {
+      menu_.reset(CreatePopupMenu());
+      position_ = 0;
+      if (step == L"hostmenu") {
+        AppendMenuW(menu_.get(), MF_STRING, 1, L"Open");
+        AppendMenuW(menu_.get(), MF_STRING, 2, L"Properties");
+        position_ = 1;
+      }
+      flags_ = step == L"menu-defaultonly" ? CMF_DEFAULTONLY : CMF_NORMAL;
+      Report("menu", Query(handler_.get(), menu_.get()));
+      PrintMenu();
+    } else if (step == L"again" && (menu_.get() || !kept_.empty())) {
+      HMENU menu = menu_.get() ? menu_.get() : kept_.back()->menu.get();
+      Report("again", Query(handler_.get(), menu));
+      PrintItems(ReadMenu(menu), 0);
+    } else if (step == L"invoke" && *i + 1 < argc) {
+      Report("invoke", Invoke(MAKEINTRESOURCEA(_wtoi(next().c_str()))));
+    } else if (step == L"invoke-verb" && *i + 1 < argc) {
+      std::wstring verb = next();
+      Report("invoke", Invoke(std::string(verb.begin(), verb.end()).c_str()));
+    } else if (step == L"helptext") {
+      HelpText();
+    } else if (step == L"measure") {
+      Measure();
+    } else if (step == L"draw" && *i + 3 < argc) {
+      UINT id = static_cast<UINT>(_wtoi(next().c_str()));
+      int top = _wtoi(next().c_str());
+      Draw(id, top, _wtoi(next().c_str()));
+    } else if (step == L"new") {
+      menu_.reset();
+      return Create();
+    } else if (step == L"another") {
+      kept_.emplace_back(new Kept{std::move(handler_), UniqueMenu(menu_.release())});
+      return Create();
+    } else if (step == L"drop-kept") {
+      kept_.clear();
+    } else if (step == L"alive") {
+      std::vector<int> numbers;
+      for (const auto& seen : bitmaps_)
+        if (GetObjectType(seen.first) == OBJ_BITMAP) numbers.push_back(seen.second);
+      std::sort(numbers.begin(), numbers.end());
+      std::string alive;
+      for (int number : numbers) alive += " #" + std::to_string(number);
+      std::printf("alive=%s\n", alive.empty() ? " none" : alive.c_str());
+    } else if (step == L"soak" && *i + 1 < argc) {
+      Soak(_wtoi(next().c_str()));
+    } else if (step == L"unload") {
+      Unload();
+    } else if (step == L"icon" && *i + 2 < argc) {
+      std::wstring path = next();
+      Report("icon", WriteIcon(path, next()) ? S_OK : E_FAIL);
+    } else if (step == L"getenv" && *i + 1 < argc) {
+      std::wstring name = next(), value(32768, L'\0');
+      DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], 32768);
+      value.resize(length < 32768 ? length : 0);
+      std::printf("%s=%s\n", Utf8(name).c_str(), length ? Utf8(value).c_str() : "(unset)");
+    } else if (step == L"write" && *i + 2 < argc) {
+      std::wstring path = next(), text = next();
+      Report("write", WriteTextFile(path, Utf8(text)) ? S_OK : E_FAIL);
+    } else if (step == L"delete" && *i + 1 < argc) {
+      Report("delete", DeleteFileW(next().c_str()) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
+    } else if ((step == L"stamp" || step == L"restamp" || step == L"later") && *i + 1 < argc) {
+      std::wstring path = next();
+      HRESULT hr = S_OK;
+      if (step == L"stamp") {
+        hr = WriteTime(path, &stamps_[path], nullptr);
+      } else {
+        FILETIME time = stamps_[path];
+        if (step == L"later" && SUCCEEDED(hr = WriteTime(path, &time, nullptr)))
+          time.dwHighDateTime += 1;
+        if (SUCCEEDED(hr)) hr = WriteTime(path, nullptr, &time);
+      }
+      Report(std::string(step.begin(), step.end()).c_str(), hr);
+    } else {
+      std::fprintf(stderr, "shell_host: cannot read step %d\n", *i);
+      return false;
+    }
+    return true;
+  }
+
+  void Finish() {
+    menu_.reset();
+    handler_.reset();
+    kept_.clear();
+  }
+
+ private:
+  struct Kept {
+    ComPtr<IShellExtInit> handler;
+    UniqueMenu menu;  // destroyed first, as a host closes its menu before the handler goes
+  };
+
+  HRESULT Initialize(IShellExtInit* handler) {
+    if (init_.empty()) return E_UNEXPECTED;
+    std::vector<std::wstring> paths(init_.begin() + 1, init_.end());
+    if (init_[0] == L"background") return ShellHost::InitializeBackground(handler, paths[0]);
+    if (init_[0] == L"select") return ShellHost::InitializeSelection(handler, paths);
+    ComPtr<IDataObject> data = ShellHost::DropListDataObject(paths);
+    return handler->Initialize(nullptr, data.get(), nullptr);
+  }
+
+  HRESULT Query(IShellExtInit* handler, HMENU menu) {
+    ComPtr<IContextMenu> context;
+    HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
+    if (FAILED(hr)) return hr;
+    return context->QueryContextMenu(menu, position_, kFirstCommand, 0x7FFF, flags_);
+  }
+
+  // One line per item: `id=101 "Python here" data=module bitmap=#1 16x16x32 px=...`; a bitmap
+  // keeps its number for the run, and 32-bit ones show two pixels (left and right half).
+  void PrintItems(const std::vector<MenuItemView>& items, int depth) {
+    ULONG_PTR marker =
+        reinterpret_cast<ULONG_PTR>(GetModuleHandleW(L"VelmarShellExtensions-x64.dll"));
+    for (const MenuItemView& item : items) {
+      char data[32];
+      if (item.data == marker && marker)
+        std::snprintf(data, sizeof(data), "module");
+      else
+        std::snprintf(data, sizeof(data), "0x%llx", static_cast<unsigned long long>(item.data));
+      std::printf("%*sid=%u \"%s\" data=%s bitmap=%s\n", 2 * depth + 2, "", item.id,
+                  Utf8(item.text).c_str(), data, Describe(item.bitmap).c_str());
+      if (item.has_submenu) PrintItems(item.submenu, depth + 1);
+    }
+  }
+  void PrintMenu() { PrintItems(ReadMenu(menu_.get()), 0); }
+
+  std::string Describe(HBITMAP bitmap) {
+    if (!bitmap) return "none";
+    if (bitmap == HBMMENU_CALLBACK) return "owner-drawn";
+    BitmapPixels pixels;
+    if (!ReadBitmap(bitmap, &pixels)) return "invalid";
+    auto known = bitmaps_.emplace(bitmap, static_cast<int>(bitmaps_.size()) + 1).first;
+    char text[96];
+    int length = std::snprintf(text, sizeof(text), "#%d %dx%dx%d", known->second, pixels.width,
+                               pixels.height, pixels.bits_per_pixel);
+    if (pixels.bits_per_pixel == 32 && pixels.width >= 14 && pixels.height >= 9)
+      std::snprintf(text + length, sizeof(text) - length, " px=%08x,%08x", pixels.at(3, 8),
+                    pixels.at(12, 8));
+    return text;
+  }
+
+  HRESULT Invoke(LPCSTR verb) {
+    ComPtr<IContextMenu> context;
+    HRESULT hr = handler_->QueryInterface(IID_IContextMenu, context.put_void());
+    if (FAILED(hr)) return hr;
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof(info);
+    info.lpVerb = verb;
+    info.nShow = SW_SHOWNORMAL;
+    return context->InvokeCommand(&info);
+  }
+
+  void HelpText() {
+    ComPtr<IContextMenu> context;
+    if (FAILED(handler_->QueryInterface(IID_IContextMenu, context.put_void()))) return;
+    const struct {
+      UINT_PTR id;
+      UINT flags, size;
+      const char* name;
+    } asks[] = {{0, GCS_HELPTEXTW, 5, "helptextW/5"},
+                {0, GCS_VERBW, 64, "verbW"},
+                {0, GCS_HELPTEXTA, 64, "helptextA"},
+                {0, GCS_VERBA, 64, "verbA"},
+                {2, GCS_HELPTEXTW, 64, "helptextW(2)"}};
+    for (const auto& ask : asks) {
+      wchar_t text[64] = L"untouched";
+      char* narrow = reinterpret_cast<char*>(text);
+      if (!(ask.flags & GCS_UNICODE)) strcpy(narrow, "untouched");
+      HRESULT hr = context->GetCommandString(ask.id, ask.flags, nullptr, narrow, ask.size);
+      std::printf("%s=0x%08lX \"%s\"\n", ask.name, static_cast<unsigned long>(hr),
+                  ask.flags & GCS_UNICODE ? Utf8(text).c_str() : narrow);
+    }
+  }
+
+  void Measure() {
+    ComPtr<IContextMenu3> context;
+    HRESULT hr = handler_->QueryInterface(IID_IContextMenu3, context.put_void());
+    MEASUREITEMSTRUCT measure = {};
+    measure.CtlType = ODT_MENU;
+    measure.itemID = kFirstCommand + 1;
+    LRESULT result = 0;
+    if (SUCCEEDED(hr))
+      hr = context->HandleMenuMsg2(WM_MEASUREITEM, 0, reinterpret_cast<LPARAM>(&measure), &result);
+    std::printf("measure=0x%08lX width=%u height=%u result=%lld\n", static_cast<unsigned long>(hr),
+                measure.itemWidth, measure.itemHeight, static_cast<long long>(result));
+  }
+
+  void Draw(UINT id, int top, int height) {
+    ComPtr<IContextMenu3> context;
+    HRESULT hr = handler_->QueryInterface(IID_IContextMenu3, context.put_void());
+    constexpr int kWidth = 64, kHeight = 160;
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), kWidth, -kHeight, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP target = CreateDIBSection(dc, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ previous = SelectObject(dc, target);
+    DRAWITEMSTRUCT draw = {};
+    draw.CtlType = ODT_MENU;
+    draw.itemID = id;
+    draw.hDC = dc;
+    draw.rcItem = {0, top, kWidth, top + height};
+    LRESULT result = 0;
+    if (SUCCEEDED(hr))
+      hr = context->HandleMenuMsg2(WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&draw), &result);
+    GdiFlush();
+    int first_row = -1;
+    const uint32_t* pixels = static_cast<const uint32_t*>(bits);
+    for (int y = 0; y < kHeight && first_row < 0; ++y)
+      for (int x = 0; x < kWidth && first_row < 0; ++x)
+        if (pixels[y * kWidth + x] != 0) first_row = y;
+    SelectObject(dc, previous);
+    DeleteObject(target);
+    DeleteDC(dc);
+    std::printf("draw=0x%08lX result=%lld first_row=%d\n", static_cast<unsigned long>(hr),
+                static_cast<long long>(result), first_row);
+  }
+
+  // Right-clicks as a host makes them: create, Initialize, QueryContextMenu, close, release.
+  void Soak(int count) {
+    HRESULT failed = S_OK;
+    auto cycle = [&]() {
+      ComPtr<IShellExtInit> handler;
+      HRESULT hr = shell_.CreateHandler(&handler);
+      if (SUCCEEDED(hr)) hr = Initialize(handler.get());
+      UniqueMenu menu(CreatePopupMenu());
+      if (SUCCEEDED(hr)) hr = Query(handler.get(), menu.get());
+      if (FAILED(hr)) failed = hr;
+    };
+    for (int k = 0; k < 20; ++k) cycle();  // the shell's own caches settle first
+    ResourceCounts before = CountResources();
+    for (int k = 0; k < count; ++k) cycle();
+    ResourceCounts after = CountResources();
+    std::printf("soak=0x%08lX cycles=%d gdi%+ld handles%+ld\n", static_cast<unsigned long>(failed),
+                count, after.gdi_objects - before.gdi_objects, after.handles - before.handles);
+  }
+
+  void Unload() {
+    Finish();
+    CoFreeUnusedLibraries();
+    bool gone = GetModuleHandleW(L"VelmarShellExtensions-x64.dll") == nullptr;
+    ResourceCounts now = CountResources();
+    std::printf("unload=%s gdi-left=%ld\n", gone ? "done" : "refused",
+                now.gdi_objects > start_.gdi_objects ? now.gdi_objects - start_.gdi_objects : 0);
+  }
+
+  // What the host itself makes once (a menu, a screen DC for reading bitmaps) is made before
+  // the first count, so that the count after unloading shows only what the module left.
+  static ResourceCounts CountAfterWarmUp() {
+    UniqueMenu menu(CreatePopupMenu());
+    AppendMenuW(menu.get(), MF_STRING, 1, L"warm-up");
+    HBITMAP bitmap = CreateBitmap(16, 16, 1, 32, nullptr);
+    BitmapPixels pixels;
+    ReadBitmap(bitmap, &pixels);
+    DeleteObject(bitmap);
+    return CountResources();
+  }
+
+  ShellHost shell_;
+  ResourceCounts start_ = CountAfterWarmUp();
+  ComPtr<IShellExtInit> handler_;
+  UniqueMenu menu_;  // declared after the handler: destroyed first
+  std::vector<std::unique_ptr<Kept>> kept_;
+  std::vector<std::wstring> init_;
+  UINT position_ = 0, flags_ = CMF_NORMAL;
+  std::map<HBITMAP, int> bitmaps_;
+  std::map<std::wstring, FILETIME> stamps_;
+};
 
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // plain line feeds, whatever reads them
-  ShellHost host;
-  if (!host.ready()) return 3;
-  ComPtr<IShellExtInit> handler;
-  UniqueMenu menu;  // declared after the handler: destroyed first, as a host closes its menu
-  auto create = [&]() {
-    HRESULT hr = host.CreateHandler(&handler);
-    Report("create", hr);
-    return SUCCEEDED(hr);
-  };
-  if (!create()) return 3;
-
-  for (int i = 1; i < argc; ++i) {
-    std::wstring step = argv[i];
-    std::vector<std::wstring> paths;
-    if (step == L"background" && i + 1 < argc) {
-      Report("background", ShellHost::InitializeBackground(handler.get(), argv[++i]));
-    } else if (step == L"select" && TakePaths(argc, argv, &i, &paths)) {
-      Report("select", ShellHost::InitializeSelection(handler.get(), paths));
-    } else if (step == L"droplist" && TakePaths(argc, argv, &i, &paths)) {
-      ComPtr<IDataObject> data = ShellHost::DropListDataObject(paths);
-      Report("droplist", handler->Initialize(nullptr, data.get(), nullptr));
-    } else if (step == L"menu" || step == L"menu-defaultonly") {
-      menu.reset(CreatePopupMenu());
-      Report("menu",
-             QueryMenu(handler.get(), menu.get(), step == L"menu" ? CMF_NORMAL : CMF_DEFAULTONLY));
-      PrintMenu(menu.get());
-    } else if (step == L"again" && menu.get()) {
-      Report("again", QueryMenu(handler.get(), menu.get(), CMF_NORMAL));
-      PrintMenu(menu.get());
-    } else if (step == L"invoke" && i + 1 < argc) {
-      Report("invoke", Invoke(handler.get(), MAKEINTRESOURCEA(_wtoi(argv[++i]))));
-    } else if (step == L"invoke-verb" && i + 1 < argc) {
-      std::wstring verb = argv[++i];
-      Report("invoke", Invoke(handler.get(), std::string(verb.begin(), verb.end()).c_str()));
-    } else if (step == L"measure") {
-      Measure(handler.get());
-    } else if (step == L"draw" && i + 3 < argc) {
-      UINT id = static_cast<UINT>(_wtoi(argv[i + 1]));
-      int top = _wtoi(argv[i + 2]), height = _wtoi(argv[i + 3]);
-      i += 3;
-      Draw(handler.get(), id, top, height);
-    } else if (step == L"new") {
-      menu.reset();
-      handler.reset();
-      if (!create()) return 3;
-    } else if (step == L"delete" && i + 1 < argc) {
-      Report("delete", DeleteFileW(argv[++i]) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
-    } else {
-      std::fprintf(stderr, "shell_host: cannot read step %d\n", i);
-      return 2;
-    }
-    std::fflush(stdout);
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  int result = 0;
+  {
+    Host host;
+    if (!host.Create()) return 3;
+    for (int i = 1; i < argc && result == 0; ++i)
+      if (!host.Step(argc, argv, &i)) result = 2;
+    host.Finish();
   }
-  menu.reset();
-  handler.reset();
   if (!ProcessHeapsValid()) {
     std::fprintf(stderr, "shell_host: heap damaged\n");
     return static_cast<int>(kHeapCorruptedExit);
   }
-  return 0;
+  return result;
 }

@@ -69,13 +69,8 @@ TEST_F(ConfigureTest, LoadsEveryField) {
   EXPECT_EQ(config.python[1].desc, "");
 }
 
-TEST_F(ConfigureTest, ReadsOddButWellFormedFiles) {
-  // Any root name; declaration and comments before it; a second top-level element ignored.
-  Config config = LoadText(
-      "<?xml version=\"1.0\"?><!-- settings --><settings><version>2</version></settings>"
-      "<configure><version>3</version></configure>");
-  EXPECT_EQ(config.version, "2");
-
+TEST_F(ConfigureTest, ElementsAreMatchedByExactNameAndOrder) {
+  Config config;
   // The last occurrence wins; names are compared with case; unknown names are skipped.
   config = LoadText(
       "<configure><version>1</version><Version>x</Version><PYTHON/><other><python/></other>"
@@ -96,21 +91,6 @@ TEST_F(ConfigureTest, ReadsOddButWellFormedFiles) {
   EXPECT_EQ(config.python[2].path, "");
   EXPECT_EQ(config.python[2].version, "");
   EXPECT_EQ(config.python[3].path, "d");
-
-  // Text: blanks kept around other characters, entities decoded, numeric references as UTF-8,
-  // white space alone reads as empty, a comment before the text is passed over (tinyxml2 9),
-  // text behind a child element is not read, line breaks become single line feeds.
-  config = LoadText(
-      "<configure><python><path> C:\\a b\\python.exe </path><version>&amp;&lt;&#xe9;</version>"
-      "<bits>   </bits><desc><!-- c -->later</desc></python><description><b/>x</description>"
-      "<command_line>one\r\ntwo</command_line></configure>");
-  ASSERT_EQ(config.python.size(), 1u);
-  EXPECT_EQ(config.python[0].path, " C:\\a b\\python.exe ");
-  EXPECT_EQ(config.python[0].version, "&<\xc3\xa9");
-  EXPECT_EQ(config.python[0].bits, "");
-  EXPECT_EQ(config.python[0].desc, "later");
-  EXPECT_EQ(config.description, "");
-  EXPECT_EQ(config.command_line, "one\ntwo");
 }
 
 TEST_F(ConfigureTest, LogLevelText) {
@@ -189,21 +169,9 @@ TEST_F(ConfigureTest, SaveWritesTheDocumentedShape) {
             "    </python>\r\n"
             "</configure>\r\n");
 
-  Configure reloaded;
-  ASSERT_TRUE(reloaded.load(Path(L"saved.cfg")));
-  EXPECT_EQ(reloaded.config.version, configure.config.version);
-  EXPECT_EQ(reloaded.config.description, configure.config.description);
-  EXPECT_EQ(reloaded.config.command_line, configure.config.command_line);
-  EXPECT_EQ(reloaded.config.log_level, configure.config.log_level);
-  ASSERT_EQ(reloaded.config.python.size(), 2u);
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(reloaded.config.python[i].path, configure.config.python[i].path);
-    EXPECT_EQ(reloaded.config.python[i].version, configure.config.python[i].version);
-    EXPECT_EQ(reloaded.config.python[i].bits, configure.config.python[i].bits);
-    EXPECT_EQ(reloaded.config.python[i].desc, configure.config.python[i].desc);
-  }
-
   EXPECT_FALSE(configure.save(Path(L"no-such-folder\\saved.cfg")));
+  // A full disk shows only when the buffered text is flushed: that must count as a failure.
+  EXPECT_FALSE(configure.save(L"Z:\\dev\\full"));
 }
 
 // A module installed under a folder whose name the ANSI code page cannot hold (a Chinese user

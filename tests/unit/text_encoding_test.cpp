@@ -6,9 +6,6 @@
 
 namespace {
 
-// The test prefix runs with the Western ANSI code page, as a Western Windows does.
-TEST(TextEncoding, AnsiCodePageIsWestern) { EXPECT_EQ(GetACP(), 1252u); }
-
 TEST(TextEncoding, ToWide) {
   EXPECT_EQ(to_wide("", CP_ACP), L"");
   EXPECT_EQ(to_wide("python.exe", CP_ACP), L"python.exe");

@@ -1,0 +1,233 @@
+// Runs every scenario under tests/scenarios: the commands above the "----" line build a folder
+// tree, an installed module with its settings and stand-in interpreters, and play Explorer on
+// it (shell_host.exe under the debugger); what they print, with the module's log lines and what
+// the started console got, must equal the transcript below the line. Paths are written as
+// %ROOT% (the scenario's folder), %MODULE% (the module's folder), %BIN% (the build's programs)
+// and %PATH% (the inherited PATH). VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/child_process.h"
+#include "tests/support/console_record.h"
+#include "tests/support/module_copy.h"
+#include "tests/support/registry_snapshot.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+const char kSeparator[] = "----";
+
+std::wstring ScenarioFolder() {
+  std::wstring folder =
+      L"Z:" + std::wstring(VELMAR_SCENARIO_DIR, VELMAR_SCENARIO_DIR + strlen(VELMAR_SCENARIO_DIR));
+  for (wchar_t& c : folder) c = c == L'/' ? L'\\' : c;
+  return folder;
+}
+
+std::vector<std::string> ScenarioNames() {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAW found = {};
+  HANDLE search = FindFirstFileW((ScenarioFolder() + L"\\*.txt").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    std::string name = Ascii(found.cFileName);
+    names.push_back(name.substr(0, name.size() - 4));
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+std::wstring Wide(const std::string& utf8) {
+  std::wstring text(utf8.size(), L'\0');
+  text.resize(MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0],
+                                  static_cast<int>(text.size())));
+  return text;
+}
+
+void ReplaceAll(std::string* text, const std::string& from, const std::string& to) {
+  if (from.empty()) return;
+  for (size_t at = 0; (at = text->find(from, at)) != std::string::npos; at += to.size())
+    text->replace(at, from.size(), to);
+}
+
+class Scenario {
+ public:
+  Scenario() : root_(L"scenario") {}
+  ~Scenario() {
+    HKEY approved = nullptr;
+    if (approved_removed_ && RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, nullptr, 0,
+                                             KEY_WRITE, nullptr, &approved, nullptr) == 0)
+      RegCloseKey(approved);
+    SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", nullptr);
+    for (const std::wstring& name : variables_) SetEnvironmentVariableW(name.c_str(), nullptr);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+  }
+
+  // Runs one command line of a scenario and appends what it prints.
+  void Run(std::string line) {
+    std::string command = line.substr(0, line.find(' '));
+    std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : "";
+    Expand(&rest);
+    if (command == "module") {
+      module_.reset(new ModuleCopy(Wide(rest)));
+    } else if (command == "config") {
+      ASSERT_TRUE(Module().WriteConfig(rest));
+    } else if (command == "no-config") {
+      DeleteFileW(Module().config_path().c_str());
+    } else if (command == "companion") {
+      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\console_standin.exe").c_str(),
+                            (Module().folder() + L"\\Velmar.exe").c_str(), FALSE));
+    } else if (command == "dir") {
+      ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
+    } else if (command == "file") {
+      std::string path = rest.substr(0, rest.find(' ')), text = rest.substr(path.size() + 1);
+      ReplaceAll(&text, "\\n", "\n");
+      ASSERT_TRUE(WriteTextFile(Wide(path), text));
+    } else if (command == "python") {
+      std::istringstream words(rest);
+      std::string path, version, bits;
+      words >> path >> version >> bits;
+      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), Wide(path).c_str(),
+                            FALSE));
+      std::string folder = path.substr(0, path.rfind('\\'));
+      ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"),
+                                "version=" + version + "\nbits=" + bits + "\n"));
+    } else if (command == "copy") {
+      std::string from = rest.substr(0, rest.find(' ')), to = rest.substr(from.size() + 1);
+      ASSERT_TRUE(CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE));
+    } else if (command == "exists") {
+      Print("exists " + rest + ": " +
+            (GetFileAttributesW(Wide(rest).c_str()) != INVALID_FILE_ATTRIBUTES ? "yes" : "no"));
+    } else if (command == "env") {  // NAME VALUE, for the hosts started after it
+      std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
+      variables_.push_back(Wide(name));
+      SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
+    } else if (command == "register" || command == "unregister") {
+      RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
+      unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
+      registered_ = command == "register" && code == 0;
+      RegistryDiff diff = Compare(before, TakeSnapshot(RegistrationAreas()));
+      Print(command + "=" + std::to_string(code));
+      // Values, and keys removed: folders an earlier registration left are there or not.
+      for (const auto& entry : ValuesOf(diff.added))
+        Print("+ " + Ascii(entry.first + L"=" + entry.second));
+      for (const auto& entry : diff.removed) Print("- " + Ascii(entry.first));
+    } else if (command == "without-approved") {  // as for a user who may not write HKLM
+      ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
+      approved_removed_ = true;
+    } else if (command == "xp") {  // Wine pretends Windows XP to the host alone
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &key, nullptr),
+                ERROR_SUCCESS);
+      RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"winxp"),
+                     sizeof(L"winxp"));
+      RegCloseKey(key);
+    } else if (command == "host") {
+      Host(rest);
+    } else if (command == "console" || command == "no-console") {
+      std::string record = command == "console" ? WaitForRecord(RecordPath()) : "";
+      if (command == "no-console") Sleep(500);
+      if (record.empty()) record = ReadTextFile(RecordPath());
+      if (record.empty()) Print("console: none");
+      std::istringstream lines(record);
+      for (std::string entry; std::getline(lines, entry);) Print("console: " + entry);
+      DeleteFileW(RecordPath().c_str());
+    } else {
+      FAIL() << "unknown scenario command: " << line;
+    }
+  }
+
+  std::string transcript() const {
+    std::string text = transcript_;
+    std::string path(32768, '\0');
+    path.resize(GetEnvironmentVariableA("PATH", &path[0], 32768));
+    ReplaceAll(&text, path, "%PATH%");
+    if (module_) ReplaceAll(&text, Ascii(module_->folder()), "%MODULE%");
+    ReplaceAll(&text, Ascii(root_.path()), "%ROOT%");
+    ReplaceAll(&text, Ascii(ProgramFolder()), "%BIN%");
+    return text;
+  }
+
+ private:
+  static constexpr const wchar_t* kAppDefaults = L"Software\\Wine\\AppDefaults\\shell_host.exe";
+
+  ModuleCopy& Module() {
+    if (!module_) module_.reset(new ModuleCopy());
+    return *module_;
+  }
+  std::wstring RecordPath() const { return root_.path() + L"\\console-record.txt"; }
+
+  void Expand(std::string* text) {
+    ReplaceAll(text, "%ROOT%", Ascii(root_.path()));
+    ReplaceAll(text, "%BIN%", Ascii(ProgramFolder()));
+    if (text->find("%MODULE%") != std::string::npos)
+      ReplaceAll(text, "%MODULE%", Ascii(Module().folder()));
+  }
+
+  void Print(const std::string& line) { transcript_ += line + "\n"; }
+
+  void Host(const std::string& steps) {
+    if (!registered_) {
+      ASSERT_EQ(Module().Register(), 0u);
+      registered_ = true;
+    }
+    SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", RecordPath().c_str());
+    Print("$ host " + steps);
+    CapturedRun run =
+        RunUnderDebugger(L"\"" + ProgramFolder() + L"\\shell_host.exe\" " + Wide(steps));
+    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+    ASSERT_TRUE(run.started);
+    transcript_ += run.output;
+    if (run.exit_code != 0) Print("exit=" + std::to_string(run.exit_code));
+    static const std::regex pointer("=(?!0{16})[0-9A-F]{16}\\)");
+    for (const std::string& line : run.debug_lines)
+      Print("log: " + std::regex_replace(line, pointer, "=PTR)"));
+  }
+
+  TempDir root_;
+  std::unique_ptr<ModuleCopy> module_;
+  std::vector<std::wstring> variables_;
+  bool registered_ = false, approved_removed_ = false;
+  std::string transcript_;
+};
+
+class ScenarioTest : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(ScenarioTest, Transcript) {
+  std::wstring path = ScenarioFolder() + L"\\" + Wide(GetParam()) + L".txt";
+  std::string text = ReadTextFile(path);
+  size_t separator = text.find(std::string("\n") + kSeparator + "\n");
+  ASSERT_NE(separator, std::string::npos) << "no " << kSeparator << " line";
+  std::string script = text.substr(0, separator + 1);
+  std::string expected = text.substr(separator + sizeof(kSeparator) + 1);
+  Scenario scenario;
+  std::istringstream lines(script);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    scenario.Run(line);
+    if (HasFatalFailure()) return;
+  }
+  std::string actual = scenario.transcript();
+  if (GetEnvironmentVariableW(L"VELMAR_SCENARIO_UPDATE", nullptr, 0) > 0)
+    WriteTextFile(path, script + kSeparator + "\n" + actual);
+  EXPECT_EQ(actual, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Scenarios, ScenarioTest, ::testing::ValuesIn(ScenarioNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) {
+                           std::string name = info.param;
+                           for (char& c : name)
+                             if (!isalnum(static_cast<unsigned char>(c))) c = '_';
+                           return name;
+                         });
+
+}  // namespace
