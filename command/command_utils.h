@@ -45,6 +45,17 @@ bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt);
 // Escapes what cmd would read as an operator (^ & | < >) and what PROMPT reads as a code ($).
 std::wstring escape_prompt_part(const std::wstring& text);
 
+// Longest environment name or version shown in a prompt.
+constexpr size_t kPromptPartLimit = 64;
+// Cuts the text at kPromptPartLimit characters and replaces with '_' what a caret cannot
+// neutralise: cmd's % " ! and control characters, and Windows Terminal's ; when `terminal`.
+std::wstring neutralize_prompt_part(const std::wstring& text, bool terminal);
+// Whether the command template's program is Windows Terminal (wt.exe).
+bool starts_windows_terminal(const std::wstring& command_template);
+
+// A console cannot start in a folder longer than this (the limit of a current folder).
+constexpr size_t kStartFolderLimit = 258;
+
 // Expands the command template with the prompt command and starts it in `start_folder` (the
 // interpreter's folder when empty), with the interpreter's folders first on PATH for the launch.
 bool open_console(const std::wstring& interpreter, const std::wstring& command_template,

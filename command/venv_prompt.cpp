@@ -1,6 +1,7 @@
 // The name of the virtual environment an interpreter belongs to.
 #include <windows.h>
 
+#include <boost/algorithm/string/erase.hpp>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/regex.hpp>
 #include <boost/algorithm/string/replace.hpp>
@@ -79,7 +80,7 @@ bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt) {
   // names nothing.
   for (const std::wstring& match : regex_find_all(decode_text(bytes), kPromptPattern)) {
     if (match.find(L'%') != std::wstring::npos) continue;
-    std::wstring name = boost::algorithm::replace_all_copy(match, L"PROMPT=(", L"");
+    std::wstring name = boost::algorithm::ierase_first_copy(match, L"PROMPT=(");
     prompt = boost::algorithm::replace_all_copy(name, L")", L"");
     return true;
   }

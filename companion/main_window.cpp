@@ -15,10 +15,13 @@
 namespace {
 
 const wchar_t kClassName[] = L"VelmarCompanion";
+// cmd searches the folder it starts in (the right-clicked one) before PATH: every program that
+// cmd or Windows Terminal starts is named by its full path.
 const wchar_t* const kTemplates[] = {
-    L"cmd.exe /k __PROMPT__",                           // Command Prompt
-    L"cmd.exe /k __PROMPT__ & powershell.exe -NoLogo",  // PowerShell, PATH set by cmd
-    L"wt.exe -d . cmd.exe /k __PROMPT__",               // Windows Terminal
+    L"cmd.exe /k __PROMPT__",  // Command Prompt
+    L"cmd.exe /k __PROMPT__ & \"%SystemRoot%\\System32\\WindowsPowerShell\\v1.0\\powershell.exe\" "
+    L"-NoLogo",  // PowerShell, PATH set by cmd
+    L"wt.exe -d . \"%SystemRoot%\\System32\\cmd.exe\" /k __PROMPT__",  // Windows Terminal
 };
 const struct {
   int level;

@@ -52,8 +52,13 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
   std::wstring version, bits, venv_name;
   CommandUtils::probe_python(path, version, bits);
   CommandUtils::get_venv_prompt(path, venv_name);
-  CommandUtils::open_console(path, to_wide(configure.config.command_line, CP_ACP), start_folder,
-                             ComposePrompt(venv_name, version, bits));
+  // Both come from files in folders anyone may have written: only plain text reaches cmd.
+  const std::wstring command_template = to_wide(configure.config.command_line, CP_ACP);
+  const bool terminal = CommandUtils::starts_windows_terminal(command_template);
+  CommandUtils::open_console(
+      path, command_template, start_folder,
+      ComposePrompt(CommandUtils::neutralize_prompt_part(venv_name, terminal),
+                    CommandUtils::neutralize_prompt_part(version, terminal), bits));
   return S_OK;
 }
 

@@ -68,6 +68,7 @@ class Scenario {
       RegCloseKey(approved);
     SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", nullptr);
     for (const std::wstring& name : variables_) SetEnvironmentVariableW(name.c_str(), nullptr);
+    for (const std::wstring& tree : cleanup_) RemoveTree(tree);
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
   }
 
@@ -103,6 +104,8 @@ class Scenario {
     } else if (command == "copy") {
       std::string from = rest.substr(0, rest.find(' ')), to = rest.substr(from.size() + 1);
       ASSERT_TRUE(CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE));
+    } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
+      cleanup_.push_back(Wide(rest));
     } else if (command == "exists") {
       Print("exists " + rest + ": " +
             (GetFileAttributesW(Wide(rest).c_str()) != INVALID_FILE_ATTRIBUTES ? "yes" : "no"));
@@ -135,7 +138,7 @@ class Scenario {
       Host(rest, command == "host");
     } else if (command == "console" || command == "no-console") {
       std::string record = command == "console" ? WaitForRecord(RecordPath()) : "";
-      if (command == "no-console") Sleep(500);
+      if (command == "no-console") Sleep(2000);  // what cmd would have started has started
       if (record.empty()) record = ReadTextFile(RecordPath());
       if (record.empty()) Print("console: none");
       std::istringstream lines(record);
@@ -195,7 +198,7 @@ class Scenario {
 
   TempDir root_;
   std::unique_ptr<ModuleCopy> module_;
-  std::vector<std::wstring> variables_;
+  std::vector<std::wstring> variables_, cleanup_;
   bool registered_ = false, approved_removed_ = false;
   std::string transcript_;
 };

@@ -214,6 +214,8 @@ TEST_F(VenvTest, ActivateBatWithoutARecord) {
                 "@echo off\r\nset \"PROMPT=(old-name) %PROMPT%\"\r\nset PROMPT=(second)\r\n");
   EXPECT_EQ(PromptOf(legacy, &found), L"old-name");
   EXPECT_TRUE(found);
+  WriteTextFile(legacy + L"\\Scripts\\activate.bat", "set prompt=(lower) %prompt%\r\n");
+  EXPECT_EQ(PromptOf(legacy), L"lower");
 
   std::wstring variable = MakeEnv(L"variable");
   WriteTextFile(variable + L"\\Scripts\\activate.bat",
