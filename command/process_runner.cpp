@@ -1,6 +1,7 @@
 // The hidden child-process runner and the interpreter probe.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <boost/algorithm/string/erase.hpp>
 #include <boost/algorithm/string/regex.hpp>
@@ -10,6 +11,7 @@
 #include <boost/regex.hpp>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "command/command_utils.h"
 #include "command/handle_owners.h"
@@ -22,6 +24,8 @@ const wchar_t kPathPrefixTemplate[] = L"__PYTHON_DIR__;__PYTHON_DIR__\\Scripts;"
 namespace {
 
 constexpr DWORD kChunk = 4095;
+// What a hidden run keeps of its output: a version or a width is a few bytes.
+constexpr size_t kCaptureLimit = 64 * 1024;
 std::atomic<unsigned> g_pipeCounter{0};
 
 // An inbound pipe whose read end supports waiting with a limit, and an inheritable write end
@@ -53,10 +57,19 @@ std::wstring EnvironmentBlock(const EnvironmentMap& env) {
 
 enum class ReadResult { kEnded, kTimedOut, kFailed };
 
-// Takes what the pipe already holds, without waiting for more.
+// Keeps the first kCaptureLimit bytes of what a child writes; the rest is read and dropped.
+void Keep(std::string* output, const char* chunk, DWORD read) {
+  if (output->size() < kCaptureLimit)
+    output->append(chunk, std::min<size_t>(read, kCaptureLimit - output->size()));
+}
+
+LONG TimeLeft(DWORD deadline) { return static_cast<LONG>(deadline - GetTickCount()); }
+
+// Takes what the pipe holds once the child has ended, without waiting for more: at most
+// kCaptureLimit bytes, since a process the child left behind may go on writing for ever.
 bool DrainPipe(HANDLE pipe, HANDLE event, std::string* output) {
   char chunk[kChunk];
-  for (;;) {
+  for (size_t taken = 0; taken < kCaptureLimit;) {
     DWORD available = 0;
     if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr))
       return GetLastError() == ERROR_BROKEN_PIPE;
@@ -67,17 +80,21 @@ bool DrainPipe(HANDLE pipe, HANDLE event, std::string* output) {
     if (!ReadFile(pipe, chunk, kChunk, &read, &overlapped) &&
         !GetOverlappedResult(pipe, &overlapped, &read, TRUE))
       return GetLastError() == ERROR_BROKEN_PIPE;
-    output->append(chunk, read);
+    Keep(output, chunk, read);
+    taken += read;
   }
+  return true;
 }
 
 // Reads until every writer has closed the pipe, or the child has ended: then what it wrote is
-// in the pipe already, and a process it left behind may hold the write end for good.
+// in the pipe already, and a process it left behind may hold the write end for good. The
+// deadline holds while output flows.
 ReadResult ReadOutput(HANDLE pipe, HANDLE process, DWORD deadline, std::string* output) {
   ScopedHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (!event.valid()) return ReadResult::kFailed;
   char chunk[kChunk];
   for (;;) {
+    if (TimeLeft(deadline) <= 0) return ReadResult::kTimedOut;
     OVERLAPPED overlapped = {};
     overlapped.hEvent = event.get();
     DWORD read = 0;
@@ -86,21 +103,51 @@ ReadResult ReadOutput(HANDLE pipe, HANDLE process, DWORD deadline, std::string* 
       if (error == ERROR_BROKEN_PIPE) return ReadResult::kEnded;
       if (error != ERROR_IO_PENDING) return ReadResult::kFailed;
       HANDLE waits[2] = {event.get(), process};
-      LONG left = static_cast<LONG>(deadline - GetTickCount());
+      LONG left = TimeLeft(deadline);
       DWORD wait = WaitForMultipleObjects(2, waits, FALSE, left > 0 ? left : 0);
       if (wait != WAIT_OBJECT_0) {
         CancelIo(pipe);
         bool completed = GetOverlappedResult(pipe, &overlapped, &read, TRUE) != FALSE;
         if (wait != WAIT_OBJECT_0 + 1) return ReadResult::kTimedOut;
-        if (completed) output->append(chunk, read);
+        if (completed) Keep(output, chunk, read);
         return DrainPipe(pipe, event.get(), output) ? ReadResult::kEnded : ReadResult::kFailed;
       }
       if (!GetOverlappedResult(pipe, &overlapped, &read, FALSE))
         return GetLastError() == ERROR_BROKEN_PIPE ? ReadResult::kEnded : ReadResult::kFailed;
     }
-    output->append(chunk, read);
+    Keep(output, chunk, read);
   }
 }
+
+// The attribute list that lets the child inherit exactly the given handles.
+class InheritList {
+ public:
+  explicit InheritList(std::vector<HANDLE> handles) : handles_(std::move(handles)) {
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    ready_ = InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+             UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
+                                       handles_.size() * sizeof(HANDLE), nullptr, nullptr);
+    if (!ready_ && size) DeleteProcThreadAttributeList(list);
+    initialized_ = ready_;
+  }
+  ~InheritList() {
+    if (initialized_)
+      DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data()));
+  }
+  InheritList(const InheritList&) = delete;
+  InheritList& operator=(const InheritList&) = delete;
+  LPPROC_THREAD_ATTRIBUTE_LIST get() {
+    return ready_ ? reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data()) : nullptr;
+  }
+
+ private:
+  std::vector<HANDLE> handles_;
+  std::vector<char> buffer_;
+  bool ready_ = false, initialized_ = false;
+};
 
 }  // namespace
 
@@ -154,43 +201,53 @@ bool run_process(std::wstring command_line, const EnvironmentMap& env, const std
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
   SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits));
 
-  STARTUPINFOW startup = {};
-  GetStartupInfoW(&startup);
-  startup.cb = sizeof(startup);
-  startup.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
-  startup.wShowWindow = SW_HIDE;
-  startup.hStdInput = null_input.valid() ? null_input.get() : nullptr;
-  startup.hStdOutput = write_end.get();
-  startup.hStdError = write_end.get();
+  // Nothing of the host's own start-up information, and of its handles only the pipe's.
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof(startup);
+  startup.StartupInfo.dwFlags = STARTF_USESHOWWINDOW | STARTF_USESTDHANDLES;
+  startup.StartupInfo.wShowWindow = SW_HIDE;
+  startup.StartupInfo.hStdInput = null_input.valid() ? null_input.get() : nullptr;
+  startup.StartupInfo.hStdOutput = write_end.get();
+  startup.StartupInfo.hStdError = write_end.get();
+  std::vector<HANDLE> inherited = {write_end.get()};
+  if (null_input.valid()) inherited.push_back(null_input.get());
+  InheritList inherit_only(inherited);
+  startup.lpAttributeList = inherit_only.get();
   std::wstring block = EnvironmentBlock(env);
   PROCESS_INFORMATION process = {};
   BOOL started = CreateProcessW(
       nullptr, &command_line[0], nullptr, nullptr, TRUE,
-      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
-      block.empty() ? nullptr : &block[0], work_dir.empty() ? nullptr : work_dir.c_str(), &startup,
-      &process);
+      CREATE_NO_WINDOW | NORMAL_PRIORITY_CLASS | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED |
+          (startup.lpAttributeList ? EXTENDED_STARTUPINFO_PRESENT : 0),
+      block.empty() ? nullptr : &block[0], work_dir.empty() ? nullptr : work_dir.c_str(),
+      &startup.StartupInfo, &process);
   write_end.reset();  // the pipe ends once the child and its children have closed theirs
   null_input.reset();
   if (!started) return false;
   ScopedHandle process_handle(process.hProcess), thread_handle(process.hThread);
-  AssignProcessToJobObject(job.get(), process.hProcess);
+  // Outside the job (the host may already be in one that forbids it) only the child itself can
+  // be ended.
+  const bool in_job = AssignProcessToJobObject(job.get(), process.hProcess) != FALSE;
+  auto end_all = [&](UINT code) {
+    if (!in_job || !TerminateJobObject(job.get(), code)) TerminateProcess(process.hProcess, code);
+  };
   ResumeThread(process.hThread);
 
   const DWORD deadline = GetTickCount() + timeout_ms;
   std::string collected;
   ReadResult result = ReadOutput(read_end.get(), process.hProcess, deadline, &collected);
   if (result == ReadResult::kEnded) {
-    LONG left = static_cast<LONG>(deadline - GetTickCount());
+    LONG left = TimeLeft(deadline);
     if (WaitForSingleObject(process.hProcess, left > 0 ? left : 0) != WAIT_OBJECT_0)
       result = ReadResult::kTimedOut;
   }
   if (result != ReadResult::kEnded) {
-    TerminateJobObject(job.get(), 1);
+    end_all(1);
     return false;
   }
   DWORD code = 0;
   if (!GetExitCodeProcess(process.hProcess, &code)) return false;
-  TerminateJobObject(job.get(), 0);  // whatever the child left running
+  if (in_job) TerminateJobObject(job.get(), 0);  // whatever the child left running
   exit_code = code;
   if (output) *output = std::move(collected);
   return true;
@@ -209,11 +266,11 @@ bool probe_python(const std::wstring& interpreter, std::wstring& version, std::w
   if (!run_process(quoted + L" --version", env, folder, &output, exit_code, timeout_ms))
     return false;
   // A launcher stub that cannot run Python (the Store alias) says so and fails: no version.
+  // Its first line, without the word Python; whatever follows (warnings) is not the version.
   if (exit_code == 0) {
-    std::wstring text = to_wide(output.c_str(), CP_ACP);
-    regex_erase_all(text, L"\r\n");
+    std::wstring text = to_wide(output.substr(0, output.find_first_of("\r\n")), CP_ACP);
     regex_erase_all(text, L"^Python|^python");
-    version = boost::algorithm::trim_copy(text);
+    version = boost::algorithm::trim_copy(text).substr(0, kPromptPartLimit);
   }
 
   if (!run_process(quoted + L" -c \"import struct;import sys;sys.exit(8*struct.calcsize('P'))\"",

@@ -1,12 +1,15 @@
 // Plays a CPython interpreter for the tests (Wine cannot hand a Linux program's output or exit
 // code to a Windows parent). Reads standin.cfg beside itself ("key=value" lines):
 //   version=3.12.1   bits=64
-//   mode=normal | hang | store | nosite | nowidth | grandchild
+//   mode=normal | hang | store | nosite | nowidth | grandchild | flood (writes its version line
+//        for ever) | grandchild-flood (leaves a process writing for ever) | long (a version of
+//        40,000 characters and a warning line)
 // and answers "--version" (stdout for 3.x, stderr for 2.x, as CPython does) and "-c PROGRAM"
 // (the pointer-width program: exit code 32 or 64). Runner tests call it directly with:
 //   --stdout TEXT  --stderr TEXT  --exit N  --print-bytes N  --sleep MS  --env NAME  --cwd
 //   --read-stdin  --pid-file PATH
 //   --grandchild PIDFILE (starts itself with --sleep, holding the output, and ends at once)
+//   --grandchild-flood PIDFILE (the same with --flood)  --flood (writes for ever)
 #include <windows.h>
 #include <shellapi.h>
 
@@ -54,8 +57,12 @@ void WritePid(const std::wstring& path) {
   fclose(file);
 }
 
-int StartGrandchild(const std::wstring& pid_file) {
-  std::wstring line = L"\"" + OwnPath() + L"\" --sleep 60000";
+void Flood(const std::string& line) {
+  for (;;) Write(STD_OUTPUT_HANDLE, line);
+}
+
+int StartGrandchild(const std::wstring& pid_file, bool flood = false) {
+  std::wstring line = L"\"" + OwnPath() + (flood ? L"\" --flood" : L"\" --sleep 60000");
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -87,7 +94,10 @@ int AnswerAsPython(const std::vector<std::wstring>& args) {
     return 9009;
   }
   if (args.size() >= 2 && args[1] == L"--version") {
-    if (mode == "grandchild") StartGrandchild(L"");
+    if (mode == "grandchild" || mode == "grandchild-flood")
+      StartGrandchild(L"", mode == "grandchild-flood");
+    if (mode == "flood") Flood("Python " + version + "\r\n");
+    if (mode == "long") version = std::string(40000, '7') + "\r\nwarning: a second line";
     Write(version[0] == '2' ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, "Python " + version + "\r\n");
     return 0;
   }
@@ -153,9 +163,11 @@ int wmain() {
              read > 0) {
       }
       Write(STD_OUTPUT_HANDLE, "stdin ended\n");
-    } else if (arg == L"--grandchild") {
-      StartGrandchild(value), ++i;
+    } else if (arg == L"--grandchild" || arg == L"--grandchild-flood") {
+      StartGrandchild(value, arg == L"--grandchild-flood"), ++i;
       Write(STD_OUTPUT_HANDLE, "parent done\n");
+    } else if (arg == L"--flood") {
+      Flood(std::string(4096, 'x'));
     }
   }
   return exit_code;

@@ -26,6 +26,7 @@
 //                         same with red), alpha (half-transparent red left, blue right)
 //   write FILE TEXT       write a text file;  delete FILE  delete a file
 //   getenv NAME           print one of the host's environment variables (or "unset")
+//   peakmem MB            whether the host's peak working set stayed below MB mebibytes
 //   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 // Exits with kHeapCorruptedExit when its heaps are damaged at the end.
@@ -33,6 +34,7 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <psapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -187,6 +189,13 @@ class Host {
       DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], 32768);
       value.resize(length < 32768 ? length : 0);
       std::printf("%s=%s\n", Utf8(name).c_str(), length ? Utf8(value).c_str() : "(unset)");
+    } else if (step == L"peakmem" && *i + 1 < argc) {
+      unsigned long limit = wcstoul(next().c_str(), nullptr, 10);
+      PROCESS_MEMORY_COUNTERS memory = {};
+      memory.cb = sizeof(memory);
+      bool below = K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory)) &&
+                   memory.PeakWorkingSetSize < (static_cast<SIZE_T>(limit) << 20);
+      std::printf("peakmem below %lu MiB: %s\n", limit, below ? "yes" : "no");
     } else if (step == L"write" && *i + 2 < argc) {
       std::wstring path = next(), text = next();
       Report("write", WriteTextFile(path, Utf8(text)) ? S_OK : E_FAIL);
