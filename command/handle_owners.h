@@ -1,4 +1,4 @@
-// Owners of the kernel objects and buffers the command routines open.
+// Owners of the kernel objects, buffers and locks the module's routines hold.
 #pragma once
 
 #include <windows.h>
@@ -58,4 +58,16 @@ class FileStream {
 
  private:
   FILE* file_;
+};
+
+// Holds a slim reader/writer lock exclusively for its lifetime.
+class ExclusiveLock {
+ public:
+  explicit ExclusiveLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
+  ~ExclusiveLock() { ReleaseSRWLockExclusive(lock_); }
+  ExclusiveLock(const ExclusiveLock&) = delete;
+  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
+
+ private:
+  SRWLOCK* lock_;
 };

@@ -1,8 +1,11 @@
 #include "companion/detect.h"
 
+#include <cstdint>
+#include <cstring>
 #include <set>
 
 #include "command/command_utils.h"
+#include "command/handle_owners.h"
 #include "command/text_encoding.h"
 
 namespace {
@@ -73,13 +76,15 @@ std::wstring WithoutTrailingSlash(std::wstring path) {
 
 class Found {
  public:
-  void Add(const std::wstring& path) {
+  // `version`: what the source itself says (a registry entry's Version), if anything.
+  void Add(const std::wstring& path, const std::wstring& version = L"") {
     if (path.empty() || !file_exists(path)) return;
     for (const std::wstring& known : paths_)
       if (SamePath(known, path)) return;
     paths_.push_back(path);
+    versions_.push_back(version);
   }
-  std::vector<std::wstring> paths_;
+  std::vector<std::wstring> paths_, versions_;
 };
 
 // PEP 514: every company but the launcher's; a user's entry hides the machine's of the same
@@ -103,7 +108,9 @@ void FromRegistry(Found* found) {
           }
           if (executable.empty()) continue;
           if (root == HKEY_CURRENT_USER) seen.insert(id);
-          found->Add(executable);
+          RegistryKey entry(company_key.get(), tag, view);
+          std::wstring version = entry.Text(L"Version");
+          found->Add(executable, version.empty() ? entry.Text(L"SysVersion") : version);
         }
       }
     }
@@ -151,23 +158,33 @@ bool IsVirtualEnvironment(const std::wstring& folder) {
   return file_exists(folder + L"\\pyvenv.cfg") && file_exists(folder + L"\\Scripts\\python.exe");
 }
 
-// The folder itself and the folders directly inside it (.venv, venv, ...), up to the root.
+// The folders inside `folder`, to `depth` levels, that are virtual environments.
+void FromFoldersInside(const std::wstring& folder, int depth, Found* found) {
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return;
+  std::vector<std::wstring> children;
+  do {
+    std::wstring name = entry.cFileName;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+      children.push_back(folder + L"\\" + name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  for (const std::wstring& child : children) {
+    if (IsVirtualEnvironment(child)) found->Add(child + L"\\Scripts\\python.exe");
+    if (depth > 1) FromFoldersInside(child, depth - 1, found);
+  }
+}
+
+// The start folder and the folders inside it (.venv, env\py312, ...), and the folders above it
+// themselves: not the other folders inside those, which may hold anything downloaded.
 void FromVirtualEnvironments(const std::wstring& start, Found* found) {
-  for (std::wstring folder = WithoutTrailingSlash(start); !folder.empty();
+  const std::wstring first = WithoutTrailingSlash(start);
+  if (IsVirtualEnvironment(first)) found->Add(first + L"\\Scripts\\python.exe");
+  FromFoldersInside(first, 2, found);
+  for (std::wstring folder = CommandUtils::dir_name(first); !folder.empty();
        folder = CommandUtils::dir_name(folder)) {
     if (IsVirtualEnvironment(folder)) found->Add(folder + L"\\Scripts\\python.exe");
-    WIN32_FIND_DATAW entry;
-    HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-      do {
-        std::wstring name = entry.cFileName;
-        std::wstring child = folder + L"\\" + name;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L".." &&
-            IsVirtualEnvironment(child))
-          found->Add(child + L"\\Scripts\\python.exe");
-      } while (FindNextFileW(search, &entry));
-      FindClose(search);
-    }
     if (folder.size() <= 3) break;  // "C:\"
   }
 }
@@ -210,33 +227,131 @@ Sources Sources::FromSystem() {
   return sources;
 }
 
-std::vector<std::wstring> FindInterpreters(const Sources& sources) {
+namespace {
+
+Found Find(const Sources& sources) {
   Found found;
   if (sources.registry) FromRegistry(&found);
   FromConda(sources, &found);
   if (!sources.start_folder.empty()) FromVirtualEnvironments(sources.start_folder, &found);
   FromPath(sources, &found);
-  return found.paths_;
+  return found;
 }
 
-bool EntryFor(const std::wstring& path, PythonEntry* entry) {
+// "key = value" of a pyvenv.cfg; empty when absent.
+std::wstring ConfigValue(const std::wstring& text, const std::wstring& key) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find_first_of(L"\r\n", start);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = text.substr(start, end - start);
+    size_t equals = line.find(L'=');
+    if (equals != std::wstring::npos &&
+        _wcsicmp(Trimmed(line.substr(0, equals)).c_str(), key.c_str()) == 0)
+      return Trimmed(line.substr(equals + 1));
+    start = end + 1;
+  }
+  return L"";
+}
+
+// The version CPython records in its executable: FILEVERSION major, minor, micro * 1000 + ...
+std::wstring ResourceVersion(const std::wstring& path) {
+  DWORD ignored = 0;
+  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+  if (size == 0) return L"";
+  std::vector<BYTE> data(size);
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
+      HIWORD(fixed->dwFileVersionMS) == 0)
+    return L"";
+  return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
+         std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
+         std::to_wstring(HIWORD(fixed->dwFileVersionLS) / 1000);
+}
+
+}  // namespace
+
+// What the interpreter's own files say, without running it: a virtual environment's
+// pyvenv.cfg, a conda environment's conda-meta\python-X.Y.Z-*.json, the executable's version.
+std::wstring RecordedVersion(const std::wstring& interpreter) {
+  const std::wstring folder = CommandUtils::dir_name(interpreter);
+  for (const std::wstring& root : {CommandUtils::dir_name(folder), folder}) {
+    std::string bytes;
+    if (root.empty() || !read_file(root + L"\\pyvenv.cfg", bytes)) continue;
+    std::wstring text = decode_text(bytes);
+    std::wstring version = ConfigValue(text, L"version");
+    if (!version.empty()) return version;
+    // version_info = 3.11.4.final.0: the numbers before the release level.
+    version = ConfigValue(text, L"version_info");
+    version = version.substr(0, version.find_first_not_of(L"0123456789."));
+    while (!version.empty() && version.back() == L'.') version.pop_back();
+    if (!version.empty()) return version;
+  }
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\conda-meta\\python-*.json").c_str(), &entry);
+  if (search != INVALID_HANDLE_VALUE) {
+    std::wstring name;
+    do {  // python-3.11.5-h1234_0.json, not python-dateutil-2.8.2-....json
+      std::wstring candidate = entry.cFileName + 7;
+      if (!candidate.empty() && iswdigit(candidate[0])) name = candidate;
+    } while (name.empty() && FindNextFileW(search, &entry));
+    FindClose(search);
+    if (!name.empty()) return name.substr(0, name.find(L'-'));
+  }
+  return ResourceVersion(interpreter);
+}
+
+// "64" or "32" from the executable's header (its machine type); empty when it is no program.
+std::wstring PointerWidth(const std::wstring& executable) {
+  std::string head;
+  FileStream file(executable, L"rb");
+  if (!file.get()) return L"";
+  head.resize(4096);
+  head.resize(fread(&head[0], 1, head.size(), file.get()));
+  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return L"";
+  uint32_t offset = 0;
+  memcpy(&offset, &head[0x3C], sizeof(offset));
+  if (offset > head.size() - 6 || head.compare(offset, 4, std::string("PE\0\0", 4)) != 0)
+    return L"";
+  uint16_t machine = 0;
+  memcpy(&machine, &head[offset + 4], sizeof(machine));
+  switch (machine) {
+    case IMAGE_FILE_MACHINE_AMD64:
+    case IMAGE_FILE_MACHINE_ARM64:
+      return L"64";
+    case IMAGE_FILE_MACHINE_I386:
+    case IMAGE_FILE_MACHINE_ARMNT:
+      return L"32";
+    default:
+      return L"";
+  }
+}
+
+std::vector<std::wstring> FindInterpreters(const Sources& sources) { return Find(sources).paths_; }
+
+bool EntryFor(const std::wstring& path, PythonEntry* entry, const std::wstring& known_version) {
   std::string narrow = to_narrow(path, CP_ACP);
   if (to_wide(narrow, CP_ACP) != path) return false;
-  std::wstring version, bits;
-  CommandUtils::probe_python(path, version, bits);
-  *entry = {narrow, to_narrow(version, CP_ACP), to_narrow(bits, CP_ACP), ""};
+  std::wstring version = known_version.empty() ? RecordedVersion(path) : known_version;
+  *entry = {narrow, to_narrow(version.substr(0, CommandUtils::kPromptPartLimit), CP_ACP),
+            to_narrow(PointerWidth(path), CP_ACP), ""};
   return true;
 }
 
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources) {
   std::vector<PythonEntry> entries;
-  for (const std::wstring& path : FindInterpreters(sources)) {
+  Found found = Find(sources);
+  for (size_t i = 0; i < found.paths_.size(); ++i) {
+    const std::wstring& path = found.paths_[i];
     bool configured = false;
     for (const PythonEntry& entry : config.python)
       configured = configured || SamePath(to_wide(entry.path, CP_ACP), path);
     if (configured) continue;
     PythonEntry entry;
-    if (EntryFor(path, &entry) && !entry.version.empty()) entries.push_back(entry);
+    if (EntryFor(path, &entry, found.versions_[i]) && !entry.version.empty())
+      entries.push_back(entry);
   }
   return entries;
 }

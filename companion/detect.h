@@ -21,16 +21,27 @@ struct Sources {
 };
 
 // Executables found, each once (paths compared without letter case), in the order: registry
-// (HKCU before HKLM), conda, virtual environments, PATH. Only files that exist.
+// (HKCU before HKLM), conda, virtual environments (in the start folder, two levels inside it,
+// and the folders above it), PATH. Only files that exist.
 std::vector<std::wstring> FindInterpreters(const Sources& sources);
 
-// The entry for an interpreter, with the version and pointer width it answers (each empty when
-// it gives none). False when config.cfg, which holds its texts in the ANSI code page, cannot
-// hold the path: such a path is refused rather than saved garbled.
-bool EntryFor(const std::wstring& path, PythonEntry* entry);
+// Detection never runs what it finds (a folder may hold anything downloaded): versions and
+// pointer widths are read from the interpreters' files.
+// The version its files record (pyvenv.cfg, conda-meta, the executable's version); empty when
+// none does.
+std::wstring RecordedVersion(const std::wstring& interpreter);
+// "64" or "32" from the executable's header; empty when it is no program.
+std::wstring PointerWidth(const std::wstring& executable);
 
-// The found interpreters that `config` does not list yet, probed for version and pointer width
-// (an interpreter whose probe gives no version is not offered).
+// The entry for an interpreter, with `known_version` (what its source said) or else its
+// recorded version, and its pointer width (each empty when unknown). False when config.cfg,
+// which holds its texts in the ANSI code page, cannot hold the path: such a path is refused
+// rather than saved garbled.
+bool EntryFor(const std::wstring& path, PythonEntry* entry,
+              const std::wstring& known_version = L"");
+
+// The found interpreters that `config` does not list yet, with version and pointer width (one
+// without a known version is not offered).
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources);
 
 bool SamePath(const std::wstring& a, const std::wstring& b);

@@ -200,7 +200,7 @@ class MainWindow {
     }
     configure_.config.python.push_back(entry);
     Refresh(static_cast<int>(configure_.config.python.size()) - 1);
-    SetStatus(entry.version.empty() ? L"Added; it did not answer as Python." : L"Added.");
+    SetStatus(entry.version.empty() ? L"Added; its files record no Python version." : L"Added.");
   }
 
   void Detect() {

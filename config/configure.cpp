@@ -8,11 +8,17 @@
 #include <cstring>
 #include <map>
 
+#include "command/command_utils.h"
 #include "command/handle_owners.h"
 #include "command/text_encoding.h"
+#include "log/log.h"
 #include "tinyxml2.h"
 
 namespace {
+
+// A thousand interpreters take about 150 KB.
+constexpr DWORD kSettingsSizeLimit = 512 * 1024;
+constexpr size_t kAttributeLimit = 1000;
 
 std::string element_text(const tinyxml2::XMLElement* element) {
   const char* text = element->GetText();
@@ -66,18 +72,16 @@ class ParsedFiles {
     return files;
   }
   bool Find(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp, Config* config) {
-    AcquireSRWLockExclusive(&lock_);
+    ExclusiveLock hold(&lock_);
     auto found = files_.find(path);
     bool hit = found != files_.end() && Same(found->second.first, stamp);
     if (hit) *config = found->second.second;
-    ReleaseSRWLockExclusive(&lock_);
     return hit;
   }
   void Keep(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp,
             const Config& config) {
-    AcquireSRWLockExclusive(&lock_);
+    ExclusiveLock hold(&lock_);
     files_[path] = {stamp, config};
-    ReleaseSRWLockExclusive(&lock_);
   }
 
  private:
@@ -103,11 +107,24 @@ bool Configure::load(const std::wstring& path) {
   bool stamped = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &stamp) &&
                  !(stamp.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   if (stamped && ParsedFiles::Instance().Find(path, stamp, &config)) return true;
-  FileStream file(path, L"rb");
-  if (!file.get()) return false;
+  if (stamped && (stamp.nFileSizeHigh != 0 || stamp.nFileSizeLow > kSettingsSizeLimit)) {
+    log_write(LOG_ERROR, L"Settings file refused: %lu bytes", stamp.nFileSizeLow);
+    return false;
+  }
+  std::string text;
+  if (!read_file(path, text)) return false;
+  // The parser's time grows with the square of an element's attributes; settings have none.
+  size_t attributes = 0;
+  for (size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1))
+    attributes += at + 1 < text.size() && (text[at + 1] == '"' || text[at + 1] == '\'');
+  if (text.size() > kSettingsSizeLimit || attributes > kAttributeLimit) {
+    log_write(LOG_ERROR, L"Settings file refused: %u attributes",
+              static_cast<unsigned>(attributes));
+    return false;
+  }
 
   tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
-  doc.LoadFile(file.get());  // only whether a root element came out of it counts
+  doc.Parse(text.data(), text.size());  // only whether a root element came out of it counts
   const tinyxml2::XMLElement* root = doc.FirstChildElement();
   if (!root) return false;
 

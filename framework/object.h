@@ -9,6 +9,7 @@
 #include <climits>
 #include <new>
 
+#include "framework/no_throw.h"
 #include "framework/module.h"
 
 namespace comfw {
@@ -227,15 +228,17 @@ class CComCreator {
   static HRESULT WINAPI CreateInstance(void* pv, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
-    T* object = new (std::nothrow) T(pv);
-    if (!object) return E_OUTOFMEMORY;
-    object->SetVoid(pv);
-    object->InternalAddRef();
-    HRESULT hr = object->FinalConstruct();
-    object->InternalRelease();
-    if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
-    if (FAILED(hr)) delete object;
-    return hr;
+    return NoThrow([&]() -> HRESULT {
+      T* object = new (std::nothrow) T(pv);
+      if (!object) return E_OUTOFMEMORY;
+      object->SetVoid(pv);
+      object->InternalAddRef();
+      HRESULT hr = object->FinalConstruct();
+      object->InternalRelease();
+      if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
+      if (FAILED(hr)) delete object;
+      return hr;
+    });
   }
 };
 

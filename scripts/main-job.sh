@@ -29,7 +29,7 @@ cp "$bin/python_standin.exe" "$drive_c/Python312/python.exe"
 printf 'version=3.12.1\nbits=64\n' >"$drive_c/Python312/standin.cfg"
 cp "$bin/python_standin.exe" "$sample/.venv/Scripts/python.exe"
 printf 'version=3.11.7\nbits=64\n' >"$sample/.venv/Scripts/standin.cfg"
-printf "home = C:\\Python312\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
+printf "home = C:\\Python312\nversion = 3.11.7\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
 # The console: Wine's real cmd.exe sets the prompt, then a reporter prints what the console
 # got (a headless cmd /k would close at once).
 cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
@@ -63,9 +63,9 @@ record="$drive_c/velmar-demo/console.txt"
 # The companion finds the project's virtual environment and adds it (run from the project).
 echo "== Velmar.exe --list, then --detect --save from the project folder, then --list"
 velmar='C:\Program Files\Velmar\Velmar.exe'
-(cd "$sample/src" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
-(cd "$sample/src" && wine "$velmar" --detect --save | tr -d '\r' | sed 's/^/   added: /')
-(cd "$sample/src" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
+(cd "$sample" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
+(cd "$sample" && wine "$velmar" --detect --save | tr -d '\r' | sed 's/^/   added: /')
+(cd "$sample" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
 
 project='C:\users\Public\Documents\sample-project'
 echo "== what the package wrote in the registry (the values DllRegisterServer writes)"

@@ -24,5 +24,5 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 STDAPI DllCanUnloadNow() { return g_comModule.GetLockCount() == 0 ? S_OK : S_FALSE; }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-  return g_comModule.GetClassObject(rclsid, riid, ppv);
+  return comfw::NoThrow([&] { return g_comModule.GetClassObject(rclsid, riid, ppv); });
 }

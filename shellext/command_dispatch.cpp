@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/no_throw.h"
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
 #include "log/log.h"
@@ -27,53 +28,57 @@ std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
 }
 
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
-  if (!pCmdInfo || HIWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb)) != 0) {
-    log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
-    return E_INVALIDARG;
-  }
-  UINT offset = LOWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb));
-  auto found = m_mapCommands.find(offset);
-  if (found == m_mapCommands.end()) {
-    log_write(LOG_DEBUG, L"can not find command!\n");
-    return E_INVALIDARG;
-  }
-  log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.c_str());
-  const std::wstring path = found->second;
-  const std::wstring start_folder = m_szFilePath;
+  return comfw::NoThrow([&]() -> HRESULT {
+    if (!pCmdInfo || HIWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb)) != 0) {
+      log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
+      return E_INVALIDARG;
+    }
+    UINT offset = LOWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb));
+    auto found = m_mapCommands.find(offset);
+    if (found == m_mapCommands.end()) {
+      log_write(LOG_DEBUG, L"can not find command!\n");
+      return E_INVALIDARG;
+    }
+    log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.c_str());
+    const std::wstring path = found->second;
+    const std::wstring start_folder = m_szFilePath;
 
-  if (path == m_strCompanionPath) {
-    HINSTANCE result = ShellExecuteW(nullptr, L"open", m_strCompanionPath.c_str(), nullptr,
-                                     start_folder.c_str(), SW_SHOWNORMAL);
-    UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
-    if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
+    if (path == m_strCompanionPath) {
+      HINSTANCE result = ShellExecuteW(nullptr, L"open", m_strCompanionPath.c_str(), nullptr,
+                                       start_folder.c_str(), SW_SHOWNORMAL);
+      UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
+      if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
+      return S_OK;
+    }
+
+    std::wstring version, bits, venv_name;
+    CommandUtils::probe_python(path, version, bits);
+    CommandUtils::get_venv_prompt(path, venv_name);
+    // Both come from files in folders anyone may have written: only plain text reaches cmd.
+    const std::wstring command_template = to_wide(configure.config.command_line, CP_ACP);
+    const bool terminal = CommandUtils::starts_windows_terminal(command_template);
+    CommandUtils::open_console(
+        path, command_template, start_folder,
+        ComposePrompt(CommandUtils::neutralize_prompt_part(venv_name, terminal),
+                      CommandUtils::neutralize_prompt_part(version, terminal), bits));
     return S_OK;
-  }
-
-  std::wstring version, bits, venv_name;
-  CommandUtils::probe_python(path, version, bits);
-  CommandUtils::get_venv_prompt(path, venv_name);
-  // Both come from files in folders anyone may have written: only plain text reaches cmd.
-  const std::wstring command_template = to_wide(configure.config.command_line, CP_ACP);
-  const bool terminal = CommandUtils::starts_windows_terminal(command_template);
-  CommandUtils::open_console(
-      path, command_template, start_folder,
-      ComposePrompt(CommandUtils::neutralize_prompt_part(venv_name, terminal),
-                    CommandUtils::neutralize_prompt_part(version, terminal), bits));
-  return S_OK;
+  });
 }
 
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,
                                                   UINT cchMax) {
-  if (idCmd != 0) return E_INVALIDARG;
-  if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;
-  if (uFlags & GCS_UNICODE) {
-    lstrcpynW(reinterpret_cast<LPWSTR>(pszName), kHelpText, static_cast<int>(cchMax));
-  } else {
-    int length = lstrlenW(kHelpText);
-    std::vector<char> narrow(2 * (length + 1), '\0');
-    WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, narrow.data(),
-                        static_cast<int>(narrow.size()), nullptr, nullptr);
-    lstrcpynA(pszName, narrow.data(), static_cast<int>(cchMax));
-  }
-  return S_OK;
+  return comfw::NoThrow([&]() -> HRESULT {
+    if (idCmd != 0) return E_INVALIDARG;
+    if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;
+    if (uFlags & GCS_UNICODE) {
+      lstrcpynW(reinterpret_cast<LPWSTR>(pszName), kHelpText, static_cast<int>(cchMax));
+    } else {
+      int length = lstrlenW(kHelpText);
+      std::vector<char> narrow(2 * (length + 1), '\0');
+      WideCharToMultiByte(CP_THREAD_ACP, 0, kHelpText, -1, narrow.data(),
+                          static_cast<int>(narrow.size()), nullptr, nullptr);
+      lstrcpynA(pszName, narrow.data(), static_cast<int>(cchMax));
+    }
+    return S_OK;
+  });
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "framework/no_throw.h"
 #include "command/text_encoding.h"
 #include "log/log.h"
 #include "server/resource.h"
@@ -35,55 +36,70 @@ bool CExtensionsShellEx::MenuAlreadyExtended(HMENU hmenu) const {
 
 STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, UINT uidFirstCmd,
                                                   UINT uidLastCmd, UINT uFlags) {
-  log_write(LOG_DEBUG,
-            L"CExtensionsShellEx::QueryContextMenu(menuIndex=%u,uidLastCmd=%u,uFlags=%u)",
-            menuIndex, uidLastCmd, uFlags);
-  if (uFlags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-  if (MenuAlreadyExtended(hmenu)) {
-    log_write(LOG_DEBUG, L"Menu already added");
-    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-  }
-  m_mapCommands.clear();
-  UINT offset = 1;
+  return comfw::NoThrow([&]() -> HRESULT {
+    log_write(LOG_DEBUG,
+              L"CExtensionsShellEx::QueryContextMenu(menuIndex=%u,uidLastCmd=%u,uFlags=%u)",
+              menuIndex, uidLastCmd, uFlags);
+    if (uFlags & CMF_DEFAULTONLY) return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    if (MenuAlreadyExtended(hmenu)) {
+      log_write(LOG_DEBUG, L"Menu already added");
+      return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
+    m_mapCommands.clear();
+    UINT offset = 1;
+    // Identifiers past uidLastCmd belong to other handlers: add only what fits.
+    auto fits = [&](UINT at) { return uidFirstCmd + at <= uidLastCmd && uidFirstCmd + at >= at; };
+    if (!fits(offset)) {
+      log_write(LOG_ERROR, L"No command identifier left for the menu");
+      return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
 
-  HMENU submenu = CreateMenu();
-  MENUITEMINFOW item = {};
-  item.cbSize = sizeof(item);
-  item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA | MIIM_STRING | MIIM_BITMAP;
-  item.wID = uidFirstCmd + offset;
-  item.hSubMenu = submenu;
-  item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
-  item.dwTypeData = const_cast<wchar_t*>(kSubmenuLabel);
-  item.hbmpItem = IsVersion6OrLater() ? GetResourceIconBitmap(IDI_MODULE_ICON) : HBMMENU_CALLBACK;
-  if (!InsertMenuItemW(hmenu, menuIndex, TRUE, &item)) {
-    // The host's menu does not hold the submenu: nobody else would ever destroy it.
-    if (submenu) DestroyMenu(submenu);
-    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
-  }
-  ++menuIndex;
-  ++offset;
-
-  const std::vector<PythonEntry>& entries = configure.config.python;
-  log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
-  for (const PythonEntry& entry : entries) {
-    std::wstring path = to_wide(entry.path, CP_ACP);
-    std::wstring label = to_wide(menu_label(entry), CP_ACP);
-    UINT used = AddFileIconItem(submenu, label, path, 0, uidFirstCmd, offset, menuIndex);
-    m_mapCommands[used] = path;
+    HMENU submenu = CreateMenu();
+    MENUITEMINFOW item = {};
+    item.cbSize = sizeof(item);
+    item.fMask = MIIM_ID | MIIM_SUBMENU | MIIM_DATA | MIIM_STRING | MIIM_BITMAP;
+    item.wID = uidFirstCmd + offset;
+    item.hSubMenu = submenu;
+    item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
+    item.dwTypeData = const_cast<wchar_t*>(kSubmenuLabel);
+    item.hbmpItem = IsVersion6OrLater() ? GetResourceIconBitmap(IDI_MODULE_ICON) : HBMMENU_CALLBACK;
+    if (!InsertMenuItemW(hmenu, menuIndex, TRUE, &item)) {
+      // The host's menu does not hold the submenu: nobody else would ever destroy it.
+      if (submenu) DestroyMenu(submenu);
+      return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
+    }
     ++menuIndex;
     ++offset;
-  }
 
-  if (FileExists(m_strCompanionPath.c_str())) {
-    UINT used = AddResourceIconItem(submenu, kCompanionLabel, IDI_MODULE_ICON, uidFirstCmd, offset,
-                                    menuIndex);
-    m_mapCommands[used] = m_strCompanionPath;
-    ++menuIndex;
-    ++offset;
-  } else {
-    log_write(LOG_DEBUG, L"VelmarPath:%s not found!", m_strCompanionPath.c_str());
-  }
-  return MAKE_HRESULT(SEVERITY_SUCCESS, 0, offset);
+    const std::vector<PythonEntry>& entries = configure.config.python;
+    log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
+    for (const PythonEntry& entry : entries) {
+      if (!fits(offset)) break;
+      std::wstring path = to_wide(entry.path, CP_ACP);
+      std::wstring label = to_wide(menu_label(entry), CP_ACP);
+      UINT used = AddFileIconItem(submenu, label, path, 0, uidFirstCmd, offset, menuIndex);
+      m_mapCommands[used] = path;
+      ++menuIndex;
+      ++offset;
+    }
+
+    UINT added = offset - 2;
+    if (added < entries.size())
+      log_write(LOG_ERROR, L"Menu full: %u of %u interpreters shown", added,
+                static_cast<unsigned>(entries.size()));
+    if (!fits(offset)) {
+      log_write(LOG_ERROR, L"Menu full: Open Velmar not shown");
+    } else if (FileExists(m_strCompanionPath.c_str())) {
+      UINT used = AddResourceIconItem(submenu, kCompanionLabel, IDI_MODULE_ICON, uidFirstCmd,
+                                      offset, menuIndex);
+      m_mapCommands[used] = m_strCompanionPath;
+      ++menuIndex;
+      ++offset;
+    } else {
+      log_write(LOG_DEBUG, L"VelmarPath:%s not found!", m_strCompanionPath.c_str());
+    }
+    return MAKE_HRESULT(SEVERITY_SUCCESS, 0, offset);
+  });
 }
 
 UINT CExtensionsShellEx::AddFileIconItem(HMENU menu, std::wstring label, std::wstring icon_path,

@@ -1,3 +1,4 @@
+#include "framework/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 
 #include <shellapi.h>
@@ -94,56 +95,58 @@ void CExtensionsShellEx::LogSelection() {
 
 STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pDataObj,
                                             HKEY) {
-  log_write(LOG_MESSAGE, L"==========Velmar DLL Initialize==========");
-  GetModuleFolder();
-  m_strCompanionPath = m_strModuleFolder + kCompanionFileName;
+  return comfw::NoThrow([&]() -> HRESULT {
+    log_write(LOG_MESSAGE, L"==========Velmar DLL Initialize==========");
+    GetModuleFolder();
+    m_strCompanionPath = m_strModuleFolder + kCompanionFileName;
 
-  std::wstring config_path = m_strModuleFolder + kConfigFileName;
-  bool loaded = configure.load(config_path);
-  const Config& config = configure.config;
-  log_write(LOG_INFO, L"cfg:%s", config_path.c_str());
-  log_write(LOG_INFO, L"cfg.load.success:%d", loaded ? 1 : 0);
-  log_write(LOG_INFO, L"cfg.description:%S", config.description.c_str());
-  log_write(LOG_INFO, L"cfg.version:%S", config.version.c_str());
-  log_write(LOG_INFO, L"cfg.command_line:%S", config.command_line.c_str());
-  log_write(LOG_INFO, L"cfg.log_level:%d", config.log_level);
-  log_write(LOG_INFO, L"DLL.version:%S", kModuleVersion);
-  log_set_level(loaded ? config.log_level : LOG_INFO);
+    std::wstring config_path = m_strModuleFolder + kConfigFileName;
+    bool loaded = configure.load(config_path);
+    const Config& config = configure.config;
+    log_write(LOG_INFO, L"cfg:%s", config_path.c_str());
+    log_write(LOG_INFO, L"cfg.load.success:%d", loaded ? 1 : 0);
+    log_write(LOG_INFO, L"cfg.description:%S", config.description.c_str());
+    log_write(LOG_INFO, L"cfg.version:%S", config.version.c_str());
+    log_write(LOG_INFO, L"cfg.command_line:%S", config.command_line.c_str());
+    log_write(LOG_INFO, L"cfg.log_level:%d", config.log_level);
+    log_write(LOG_INFO, L"DLL.version:%S", kModuleVersion);
+    log_set_level(loaded ? config.log_level : LOG_INFO);
 
-  log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pidlFolder=%p)", pidlFolder);
-  ZeroMemory(m_szFile, sizeof(m_szFile));
-  ZeroMemory(m_szFilePath, sizeof(m_szFilePath));
-  // A folder without a file-system path (or one too long for the array) leaves it empty.
-  if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
+    log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pidlFolder=%p)", pidlFolder);
     ZeroMemory(m_szFile, sizeof(m_szFile));
-  ApplyStartFolderRule();
-  LogSelection();
-  log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pDataObj=%p)", pDataObj);
-  if (!pDataObj) return S_OK;
+    ZeroMemory(m_szFilePath, sizeof(m_szFilePath));
+    // A folder without a file-system path (or one too long for the array) leaves it empty.
+    if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
+      ZeroMemory(m_szFile, sizeof(m_szFile));
+    ApplyStartFolderRule();
+    LogSelection();
+    log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pDataObj=%p)", pDataObj);
+    if (!pDataObj) return S_OK;
 
-  FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-  StorageMedium medium;
-  if (FAILED(medium.Fill(pDataObj, &format))) return E_INVALIDARG;
-  GlobalLockGuard lock(medium.global());
-  HDROP drop = static_cast<HDROP>(lock.data());
-  if (!drop) return E_INVALIDARG;
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    StorageMedium medium;
+    if (FAILED(medium.Fill(pDataObj, &format))) return E_INVALIDARG;
+    GlobalLockGuard lock(medium.global());
+    HDROP drop = static_cast<HDROP>(lock.data());
+    if (!drop) return E_INVALIDARG;
 
-  UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-  HRESULT hr = S_OK;
-  log_write(LOG_DEBUG, L"uNumFiles=%u", count);
-  if (count == 1) {
-    // A path that does not fit would come back cut, naming another folder: refuse it.
-    UINT length = DragQueryFileW(drop, 0, nullptr, 0);
-    if (length >= MAX_PATH) {
-      log_write(LOG_ERROR, L"Selected path too long: %u characters", length);
-      hr = E_INVALIDARG;
-    } else if (DragQueryFileW(drop, 0, m_szFile, MAX_PATH) == 0) {
+    UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
+    HRESULT hr = S_OK;
+    log_write(LOG_DEBUG, L"uNumFiles=%u", count);
+    if (count == 1) {
+      // A path that does not fit would come back cut, naming another folder: refuse it.
+      UINT length = DragQueryFileW(drop, 0, nullptr, 0);
+      if (length >= MAX_PATH) {
+        log_write(LOG_ERROR, L"Selected path too long: %u characters", length);
+        hr = E_INVALIDARG;
+      } else if (DragQueryFileW(drop, 0, m_szFile, MAX_PATH) == 0) {
+        hr = E_INVALIDARG;
+      }
+    } else {
       hr = E_INVALIDARG;
     }
-  } else {
-    hr = E_INVALIDARG;
-  }
-  ApplyStartFolderRule();
-  LogSelection();
-  return hr;
+    ApplyStartFolderRule();
+    LogSelection();
+    return hr;
+  });
 }

@@ -1,19 +1,6 @@
 #include "shellext/icon_store.h"
 
-namespace {
-
-class ExclusiveLock {
- public:
-  explicit ExclusiveLock(SRWLOCK* lock) : lock_(lock) { AcquireSRWLockExclusive(lock_); }
-  ~ExclusiveLock() { ReleaseSRWLockExclusive(lock_); }
-  ExclusiveLock(const ExclusiveLock&) = delete;
-  ExclusiveLock& operator=(const ExclusiveLock&) = delete;
-
- private:
-  SRWLOCK* lock_;
-};
-
-}  // namespace
+#include "command/handle_owners.h"
 
 bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};

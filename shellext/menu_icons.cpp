@@ -8,6 +8,7 @@
 #include <climits>
 #include <vector>
 
+#include "framework/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/gdi_owners.h"
 #include "shellext/icon_store.h"
@@ -211,31 +212,35 @@ HRESULT CExtensionsShellEx::AlphaFromMask(HDC dc, uint32_t* pixels, HBITMAP mask
 }
 
 STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  LRESULT result = 0;
-  return HandleMenuMsg2(uMsg, wParam, lParam, &result);
+  return comfw::NoThrow([&]() -> HRESULT {
+    LRESULT result = 0;
+    return HandleMenuMsg2(uMsg, wParam, lParam, &result);
+  });
 }
 
 STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT uMsg, WPARAM, LPARAM lParam,
                                                 LRESULT* plResult) {
-  if (uMsg == WM_MEASUREITEM) {
-    auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-    if (!measure) return S_OK;
-    measure->itemWidth = kOwnerDrawIconSize;
-    measure->itemHeight = kOwnerDrawIconSize;
-    if (plResult) *plResult = TRUE;
-  } else if (uMsg == WM_DRAWITEM) {
-    auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-    if (!draw || draw->CtlType != ODT_MENU) return S_OK;
-    auto found = m_mapCmdIcons.find(draw->itemID);
-    if (found == m_mapCmdIcons.end() || (found->second & 0xFFFF) == 0) return S_OK;
-    UniqueIcon icon(static_cast<HICON>(
-        LoadImageW(comfw::g_module->GetModuleInstance(), MAKEINTRESOURCEW(found->second & 0xFFFF),
-                   IMAGE_ICON, kOwnerDrawIconSize, kOwnerDrawIconSize, LR_DEFAULTCOLOR)));
-    if (!icon.get()) return S_OK;
-    const RECT& r = draw->rcItem;
-    DrawIconEx(draw->hDC, r.left, r.top + (r.bottom - r.top - kOwnerDrawIconSize) / 2, icon.get(),
-               kOwnerDrawIconSize, kOwnerDrawIconSize, 0, nullptr, DI_NORMAL);
-    if (plResult) *plResult = TRUE;
-  }
-  return S_OK;
+  return comfw::NoThrow([&]() -> HRESULT {
+    if (uMsg == WM_MEASUREITEM) {
+      auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+      if (!measure) return S_OK;
+      measure->itemWidth = kOwnerDrawIconSize;
+      measure->itemHeight = kOwnerDrawIconSize;
+      if (plResult) *plResult = TRUE;
+    } else if (uMsg == WM_DRAWITEM) {
+      auto* draw = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
+      if (!draw || draw->CtlType != ODT_MENU) return S_OK;
+      auto found = m_mapCmdIcons.find(draw->itemID);
+      if (found == m_mapCmdIcons.end() || (found->second & 0xFFFF) == 0) return S_OK;
+      UniqueIcon icon(static_cast<HICON>(
+          LoadImageW(comfw::g_module->GetModuleInstance(), MAKEINTRESOURCEW(found->second & 0xFFFF),
+                     IMAGE_ICON, kOwnerDrawIconSize, kOwnerDrawIconSize, LR_DEFAULTCOLOR)));
+      if (!icon.get()) return S_OK;
+      const RECT& r = draw->rcItem;
+      DrawIconEx(draw->hDC, r.left, r.top + (r.bottom - r.top - kOwnerDrawIconSize) / 2, icon.get(),
+                 kOwnerDrawIconSize, kOwnerDrawIconSize, 0, nullptr, DI_NORMAL);
+      if (plResult) *plResult = TRUE;
+    }
+    return S_OK;
+  });
 }

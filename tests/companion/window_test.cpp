@@ -32,7 +32,7 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   std::wstring python = py + L"\\python.exe";
   ASSERT_TRUE(
       CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python.c_str(), FALSE));
-  ASSERT_TRUE(WriteTextFile(py + L"\\standin.cfg", "version=3.12.1\nbits=64\n"));
+  // Detect reads the version the executable records (3.13.0), never asks it.
   std::wstring config = folder.path() + L"\\config.cfg";
   ASSERT_TRUE(WriteTextFile(config,
                             "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
@@ -52,7 +52,7 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   Click(window, kDetectId);
   SetEnvironmentVariableW(L"PATH", saved_path);
   ASSERT_EQ(ListView_GetItemCount(list), 2);
-  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.12.1 64");
+  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.13.0 64");
   EXPECT_EQ(ItemText(list, 1, 1), python);
   EXPECT_EQ(ItemText(list, 1, 2), L"yes");
   Click(window, kDetectId);  // nothing new the second time
@@ -60,9 +60,9 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
 
   // The new entry is selected: give it a description, move it up, drop the old one.
   SetWindowTextW(GetDlgItem(window, kDescriptionId), L"work");
-  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.12.1 64|work");
+  EXPECT_EQ(ItemText(list, 1, 0), L"Python 3.13.0 64|work");
   Click(window, kUpId);
-  EXPECT_EQ(ItemText(list, 0, 0), L"Python 3.12.1 64|work");
+  EXPECT_EQ(ItemText(list, 0, 0), L"Python 3.13.0 64|work");
   ListView_SetItemState(list, 1, LVIS_SELECTED, LVIS_SELECTED);
   Click(window, kRemoveId);
   ASSERT_EQ(ListView_GetItemCount(list), 1);

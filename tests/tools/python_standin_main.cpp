@@ -120,6 +120,10 @@ int AnswerAsPython(const std::vector<std::wstring>& args) {
 }  // namespace
 
 int wmain() {
+  // Every start leaves a line beside the program, so a test can tell that nothing started it.
+  std::wstring trace = OwnPath();
+  trace = trace.substr(0, trace.find_last_of(L'\\')) + L"\\standin-starts.txt";
+  if (FILE* file = _wfopen(trace.c_str(), L"ab")) fputs("started\n", file), fclose(file);
   int count = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::wstring> args(argv, argv + count);

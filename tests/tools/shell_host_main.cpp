@@ -5,6 +5,7 @@
 //   menu / hostmenu       QueryContextMenu (first identifier 100) into an empty popup menu, or
 //                         at position 1 of one holding "Open" and "Properties"; prints the menu
 //   menu-defaultonly      the same with CMF_DEFAULTONLY
+//   lastid N              the last identifier the following queries offer (32767 by default)
 //   again                 QueryContextMenu once more into the same menu
 //   helptext              GetCommandString for offset 0 (help text, wide and narrow, cut to 5
 //                         characters; verbs) and for offset 2
@@ -144,6 +145,8 @@ class Host {
       flags_ = step == L"menu-defaultonly" ? CMF_DEFAULTONLY : CMF_NORMAL;
       Report("menu", Query(handler_.get(), menu_.get()));
       PrintMenu();
+    } else if (step == L"lastid" && *i + 1 < argc) {
+      last_ = static_cast<UINT>(_wtoi(next().c_str()));
     } else if (step == L"again" && (menu_.get() || !kept_.empty())) {
       HMENU menu = menu_.get() ? menu_.get() : kept_.back()->menu.get();
       Report("again", Query(handler_.get(), menu));
@@ -245,7 +248,7 @@ class Host {
     ComPtr<IContextMenu> context;
     HRESULT hr = handler->QueryInterface(IID_IContextMenu, context.put_void());
     if (FAILED(hr)) return hr;
-    return context->QueryContextMenu(menu, position_, kFirstCommand, 0x7FFF, flags_);
+    return context->QueryContextMenu(menu, position_, kFirstCommand, last_, flags_);
   }
 
   // One line per item: `id=101 "Python here" data=module bitmap=#1 16x16x32 px=...`; a bitmap
@@ -404,7 +407,7 @@ class Host {
   UniqueMenu menu_;  // declared after the handler: destroyed first
   std::vector<std::unique_ptr<Kept>> kept_;
   std::vector<std::wstring> init_;
-  UINT position_ = 0, flags_ = CMF_NORMAL;
+  UINT position_ = 0, flags_ = CMF_NORMAL, last_ = 0x7FFF;
   std::map<HBITMAP, int> bitmaps_;
   std::map<std::wstring, FILETIME> stamps_;
 };

@@ -4,9 +4,12 @@
 
 #include <climits>
 #include <string>
+#include <vector>
 
 #include "command/text_encoding.h"
 #include "config/configure.h"
+#include "log/log.h"
+#include "tests/support/debug_string_capture.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -91,6 +94,32 @@ TEST_F(ConfigureTest, ElementsAreMatchedByExactNameAndOrder) {
   EXPECT_EQ(config.python[2].path, "");
   EXPECT_EQ(config.python[2].version, "");
   EXPECT_EQ(config.python[3].path, "d");
+}
+
+// A thousand interpreters load; a file no settings could fill (an attribute flood, whose parse
+// time grows with its square, or anything past 512 KiB) is refused with a log line.
+TEST_F(ConfigureTest, FilesOnlyAnAttackerWritesAreRefused) {
+  std::string many = "<configure>";
+  for (int i = 0; i < 1000; ++i)
+    many += "<python><path>C:\\Python\\envs\\project-" + std::to_string(i) +
+            "\\Scripts\\python.exe</path><version>3.12.1</version><bits>64</bits><desc>"
+            "work</desc></python>";
+  bool loaded = false;
+  EXPECT_EQ(LoadText(many + "</configure>", &loaded).python.size(), 1000u);
+  EXPECT_TRUE(loaded);
+  std::string flood = "<configure a0=\"\"";
+  for (int i = 1; i < 25000; ++i) flood += " a" + std::to_string(i) + "=''";
+  CapturedDebugLines().clear();
+  log_set_level(LOG_ERROR);
+  LoadText(flood + "/>", &loaded);
+  EXPECT_FALSE(loaded);
+  LoadText("<configure><description>" + std::string(600 * 1024, 'x') + "</description></configure>",
+           &loaded);
+  EXPECT_FALSE(loaded);
+  std::vector<std::wstring> expected = {L"Velmar:[ERROR]Settings file refused: 25000 attributes",
+                                        L"Velmar:[ERROR]Settings file refused: 614450 bytes"};
+  EXPECT_EQ(CapturedDebugLines(), expected);
+  log_set_level(LOG_INFO);
 }
 
 TEST_F(ConfigureTest, LogLevelText) {
