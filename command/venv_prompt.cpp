@@ -108,15 +108,21 @@ bool file_exists(const std::wstring& path) {
 }
 
 bool read_file(const std::wstring& path, std::string& content) {
-  FileStream file(path, L"rb");
-  if (!file.get()) return false;
-  if (_fseeki64(file.get(), 0, SEEK_END) != 0) return false;
-  long long length = _ftelli64(file.get());
+  // Shared for deletion too, so that the companion can replace config.cfg while a right-click
+  // reads it.
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  LARGE_INTEGER size = {};
+  if (!file.valid() || !GetFileSizeEx(file.get(), &size)) return false;
   // Files that matter here are a few kilobytes; a huge one is not a prompt definition.
-  if (length < 0 || length > (16 << 20) || _fseeki64(file.get(), 0, SEEK_SET) != 0) return false;
-  std::string bytes(static_cast<size_t>(length), '\0');
-  size_t read = bytes.empty() ? 0 : fread(&bytes[0], 1, bytes.size(), file.get());
-  if (read != bytes.size() || fgetc(file.get()) != EOF) return false;
+  if (size.QuadPart < 0 || size.QuadPart > (16 << 20)) return false;
+  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
+  DWORD read = 0;
+  if (!bytes.empty() &&
+      (!ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
+       read != bytes.size()))
+    return false;
   content.swap(bytes);
   return true;
 }

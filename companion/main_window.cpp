@@ -82,10 +82,15 @@ class MainWindow {
     SetWindowTextW(template_, to_wide(configure_.config.command_line, CP_ACP).c_str());
     control(WC_STATICW, L"Log level:", 0, 10, 302, 110, 20, 0);
     level_ = control(WC_COMBOBOXW, L"", CBS_DROPDOWNLIST, 120, 300, 390, 200, kLevelId);
-    int selected = 1;
+    int selected = -1;
     for (int i = 0; i < 3; ++i) {
       SendMessageW(level_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kLevels[i].text));
       if (kLevels[i].level == configure_.config.log_level) selected = i;
+    }
+    if (selected < 0) {  // a level set by hand stays what it is unless another one is chosen
+      std::wstring own = std::to_wstring(configure_.config.log_level) + L": as in config.cfg";
+      selected = static_cast<int>(
+          SendMessageW(level_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(own.c_str())));
     }
     SendMessageW(level_, CB_SETCURSEL, selected, 0);
     control(WC_BUTTONW, L"Save", BS_DEFPUSHBUTTON, 520, 298, 100, 26, kSaveId);

@@ -5,9 +5,11 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
+sudo_cmd=()
+[ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
 for p in xvfb imagemagick; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$p" >/dev/null
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "$p" >/dev/null
 done
 cmake --build "$build" --target menu_picture Velmar >/dev/null
 

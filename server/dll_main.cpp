@@ -13,8 +13,8 @@ COMFW_END_OBJECT_MAP()
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
+    // No DisableThreadLibraryCalls: the statically linked runtime needs the thread notices.
     g_comModule.Init(ObjectMap, instance);
-    DisableThreadLibraryCalls(instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     g_comModule.Term();
   }

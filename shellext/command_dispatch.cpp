@@ -29,7 +29,8 @@ std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
 
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
   return comfw::NoThrow([&]() -> HRESULT {
-    if (!pCmdInfo || HIWORD(reinterpret_cast<ULONG_PTR>(pCmdInfo->lpVerb)) != 0) {
+    // A verb given as text is a pointer, whatever its bits 16 to 31 hold.
+    if (!pCmdInfo || !IS_INTRESOURCE(pCmdInfo->lpVerb)) {
       log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
       return E_INVALIDARG;
     }

@@ -97,7 +97,8 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
                                             HKEY) {
   return comfw::NoThrow([&]() -> HRESULT {
     log_write(LOG_MESSAGE, L"==========Velmar DLL Initialize==========");
-    GetModuleFolder();
+    // Without its own folder the module would read settings from the host's current folder.
+    if (GetModuleFolder().empty()) return E_FAIL;
     m_strCompanionPath = m_strModuleFolder + kCompanionFileName;
 
     std::wstring config_path = m_strModuleFolder + kConfigFileName;

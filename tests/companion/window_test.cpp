@@ -87,4 +87,20 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   EXPECT_EQ(saved.config.python[0].desc, "work");
 }
 
+// A level the window does not offer (set by hand) is saved as it was.
+TEST(CompanionWindow, SavingKeepsALevelSetByHand) {
+  TempDir folder(L"window-level");
+  std::wstring config = folder.path() + L"\\config.cfg";
+  ASSERT_TRUE(WriteTextFile(config,
+                            "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
+                            "<log_level>2</log_level></configure>"));
+  HWND window = CreateMainWindow(GetModuleHandleW(nullptr), config);
+  ASSERT_NE(window, nullptr);
+  Click(window, kSaveId);
+  DestroyWindow(window);
+  Configure saved;
+  ASSERT_TRUE(saved.load(config));
+  EXPECT_EQ(saved.config.log_level, 2);
+}
+
 }  // namespace

@@ -14,6 +14,8 @@
 //                         the first row that got pixels
 //   invoke N              InvokeCommand for command offset N (a verb given as a number)
 //   invoke-verb TEXT      InvokeCommand with a verb given as a string
+//   invoke-verb-high N    the verb "open" at an address whose low 32 bits are N (bits 16 to 31
+//                         zero), as a 64-bit host may have one
 //   new                   release the handler (menu first) and create a fresh one
 //   another               keep the handler (and its menu) and create a fresh one beside it;
 //                         `again` then offers the kept menu to the new handler
@@ -158,6 +160,17 @@ class Host {
       Report("invoke", Invoke(std::string(verb.begin(), verb.end()).c_str()));
     } else if (step == L"helptext") {
       HelpText();
+    } else if (step == L"invoke-verb-high" && *i + 1 < argc) {
+      UINT_PTR low = static_cast<UINT_PTR>(_wtoi(next().c_str()));
+      char* base = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 0x10000,
+                                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+      if (!base || reinterpret_cast<UINT_PTR>(base) != 0x100000000ull) {
+        Report("invoke", E_OUTOFMEMORY);
+      } else {
+        strcpy(base + low, "open");
+        Report("invoke", Invoke(base + low));
+        VirtualFree(base, 0, MEM_RELEASE);
+      }
     } else if (step == L"measure") {
       Measure();
     } else if (step == L"draw" && *i + 3 < argc) {
