@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include "command/command_utils.h"
+#include "command/handle_owners.h"
 
 namespace {
 
@@ -28,14 +29,32 @@ bool SaveSettings(const Configure& configure, const std::wstring& path, std::wst
     *reason = L"cannot write in " + folder + L": " + SystemMessage(error);
     return false;
   }
-  if (!MoveFileExW(temporary.c_str(), path.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    DWORD error = GetLastError();
-    DeleteFileW(temporary.c_str());
-    *reason = L"cannot replace " + path + L": " + SystemMessage(error);
-    return false;
+  // ReplaceFileW keeps the old file's security and attributes. A right-click reading the file at
+  // the same moment may hold it for a few milliseconds: such a refusal is tried again.
+  DWORD error = ERROR_SUCCESS;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    bool replaced = false;
+    if (!file_exists(path)) {
+      replaced = MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH) != FALSE;
+    } else {
+      // A file that may not be written is said so before anything is moved (Wine's ReplaceFileW
+      // would leave a temporary file of its own behind).
+      bool writable =
+          ScopedHandle(CreateFileW(path.c_str(), GENERIC_WRITE | DELETE,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr))
+              .valid();
+      replaced = writable && ReplaceFileW(path.c_str(), temporary.c_str(), nullptr,
+                                          REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr);
+    }
+    if (replaced) return true;
+    error = GetLastError();
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
+    Sleep(50);
   }
-  return true;
+  DeleteFileW(temporary.c_str());
+  *reason = L"cannot replace " + path + L": " + SystemMessage(error);
+  return false;
 }
 
 bool PlaceDefaultSettings(const std::wstring& folder, std::wstring* reason) {

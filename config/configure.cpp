@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <io.h>
+
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
@@ -172,7 +174,9 @@ bool Configure::save(const std::wstring& path) const {
   FileStream file(path, L"w");
   if (!file.get()) return false;
   bool written = doc.SaveFile(file.get(), false) == tinyxml2::XML_SUCCESS;
-  written = !ferror(file.get()) && written;
+  // On the disk before anyone replaces the old file with this one.
+  written = fflush(file.get()) == 0 && _commit(_fileno(file.get())) == 0 && !ferror(file.get()) &&
+            written;
   return file.close() && written;
 }
 
