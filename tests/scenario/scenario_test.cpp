@@ -3,7 +3,8 @@
 // it (shell_host.exe under the debugger); what they print, with the module's log lines and what
 // the started console got, must equal the transcript below the line. Paths are written as
 // %ROOT% (the scenario's folder), %MODULE% (the module's folder), %BIN% (the build's programs)
-// and %PATH% (the inherited PATH). VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
+// and %PATH% (the inherited PATH). A few commands print what one routine makes of its input
+// (settings, venv, probe, prompt, split). VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -15,6 +16,9 @@
 #include <string>
 #include <vector>
 
+#include "command/command_utils.h"
+#include "config/configure.h"
+#include "shellext/extensions_shell_ex.h"
 #include "tests/support/child_process.h"
 #include "tests/support/console_record.h"
 #include "tests/support/module_copy.h"
@@ -89,8 +93,12 @@ class Scenario {
     } else if (command == "dir") {
       ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
     } else if (command == "file") {
-      std::string path = rest.substr(0, rest.find(' ')), text = rest.substr(path.size() + 1);
+      std::string path = rest.substr(0, rest.find(' '));
+      std::string text = rest.size() > path.size() ? rest.substr(path.size() + 1) : "";
       ReplaceAll(&text, "\\n", "\n");
+      ReplaceAll(&text, "\\r", "\r");
+      for (size_t at; (at = text.find("\\x")) != std::string::npos;)  // a byte: \xE9
+        text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
       ASSERT_TRUE(WriteTextFile(Wide(path), text));
     } else if (command == "python") {
       std::istringstream words(rest);
@@ -113,6 +121,35 @@ class Scenario {
       std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
       variables_.push_back(Wide(name));
       SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
+    } else if (command == "settings") {  // loads into one record for the whole scenario
+      bool loaded = settings_.load(Wide(rest));
+      const Config& c = settings_.config;
+      Print("settings " + rest + ": loaded=" + std::to_string(loaded) + " version=\"" + c.version +
+            "\" description=\"" + c.description + "\" command_line=\"" + c.command_line +
+            "\" log_level=" + std::to_string(c.log_level));
+      for (const PythonEntry& e : c.python)
+        Print("  python \"" + e.path + "\" \"" + e.version + "\" \"" + e.bits + "\" \"" + e.desc +
+              "\" label \"" + menu_label(e) + "\"");
+    } else if (command == "venv") {
+      std::wstring name = L"stale";
+      bool found = CommandUtils::get_venv_prompt(Wide(rest), name);
+      Print("venv " + rest + ": " + (found ? "found" : "none") + " \"" + Utf8(name) + "\"");
+    } else if (command == "probe") {
+      std::wstring version, bits;
+      bool ok = CommandUtils::probe_python(Wide(rest), version, bits);
+      Print("probe " + rest + ": ok=" + std::to_string(ok) + " version=\"" + Utf8(version) +
+            "\" bits=\"" + Utf8(bits) + "\"");
+    } else if (command == "prompt") {  // NAME`VERSION`BITS, as they came
+      std::wstring text = Wide(rest);
+      size_t first = text.find(L'`'), second = text.find(L'`', first + 1);
+      Print("prompt: " + Utf8(CExtensionsShellEx::ComposePrompt(
+                             text.substr(0, first), text.substr(first + 1, second - first - 1),
+                             text.substr(second + 1))));
+    } else if (command == "split") {
+      std::wstring program, arguments;
+      bool ok = CommandUtils::split_command_line(Wide(rest), program, arguments);
+      Print("split: ok=" + std::to_string(ok) + " program=\"" + Utf8(program) + "\" arguments=\"" +
+            Utf8(arguments) + "\"");
     } else if (command == "register" || command == "unregister") {
       RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
       unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
@@ -198,6 +235,7 @@ class Scenario {
 
   TempDir root_;
   std::unique_ptr<ModuleCopy> module_;
+  Configure settings_;
   std::vector<std::wstring> variables_, cleanup_;
   bool registered_ = false, approved_removed_ = false;
   std::string transcript_;

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -29,72 +28,8 @@ class ConfigureTest : public ::testing::Test {
     return configure.config;
   }
 
-  int LevelOf(const std::string& element) {
-    return LoadText("<configure>" + element + "</configure>").log_level;
-  }
-
   TempDir folder_;
 };
-
-TEST_F(ConfigureTest, LoadsEveryField) {
-  bool loaded = false;
-  Config config = LoadText(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      "<configure>\n"
-      "    <version>1.0</version>\n"
-      "    <description>Velmar settings</description>\n"
-      "    <command_line>cmd.exe /k __PROMPT__</command_line>\n"
-      "    <log_level>1</log_level>\n"
-      "    <python>\n"
-      "        <path>C:\\Python38\\python.exe</path>\n"
-      "        <version>3.8</version>\n"
-      "        <bits>64</bits>\n"
-      "        <desc>work</desc>\n"
-      "    </python>\n"
-      "    <python>\n"
-      "        <path>C:\\Python27\\python.exe</path>\n"
-      "        <version>2.7</version>\n"
-      "        <bits>32</bits>\n"
-      "    </python>\n"
-      "</configure>\n",
-      &loaded);
-  ASSERT_TRUE(loaded);
-  EXPECT_EQ(config.version, "1.0");
-  EXPECT_EQ(config.description, "Velmar settings");
-  EXPECT_EQ(config.command_line, "cmd.exe /k __PROMPT__");
-  EXPECT_EQ(config.log_level, 1);
-  ASSERT_EQ(config.python.size(), 2u);
-  EXPECT_EQ(config.python[0].path, "C:\\Python38\\python.exe");
-  EXPECT_EQ(config.python[0].version, "3.8");
-  EXPECT_EQ(config.python[0].bits, "64");
-  EXPECT_EQ(config.python[0].desc, "work");
-  EXPECT_EQ(config.python[1].path, "C:\\Python27\\python.exe");
-  EXPECT_EQ(config.python[1].desc, "");
-}
-
-TEST_F(ConfigureTest, ElementsAreMatchedByExactNameAndOrder) {
-  Config config;
-  // The last occurrence wins; names are compared with case; unknown names are skipped.
-  config = LoadText(
-      "<configure><version>1</version><Version>x</Version><PYTHON/><other><python/></other>"
-      "<version>2</version></configure>");
-  EXPECT_EQ(config.version, "2");
-  EXPECT_TRUE(config.python.empty());
-
-  // Entries keep file order among other elements; an entry without children, or with
-  // attributes only, has four empty fields.
-  config = LoadText(
-      "<configure><python><path>a</path></python><version>v</version><python/>"
-      "<python path=\"b\" version=\"3\"/><python><path>c</path><path>d</path></python>"
-      "</configure>");
-  ASSERT_EQ(config.python.size(), 4u);
-  EXPECT_EQ(config.python[0].path, "a");
-  EXPECT_EQ(config.python[1].path, "");
-  EXPECT_EQ(config.python[1].version, "");
-  EXPECT_EQ(config.python[2].path, "");
-  EXPECT_EQ(config.python[2].version, "");
-  EXPECT_EQ(config.python[3].path, "d");
-}
 
 // A thousand interpreters load; a file no settings could fill (an attribute flood, whose parse
 // time grows with its square, or anything past 512 KiB) is refused with a log line.
@@ -120,52 +55,6 @@ TEST_F(ConfigureTest, FilesOnlyAnAttackerWritesAreRefused) {
                                         L"Velmar:[ERROR]Settings file refused: 614450 bytes"};
   EXPECT_EQ(CapturedDebugLines(), expected);
   log_set_level(LOG_INFO);
-}
-
-TEST_F(ConfigureTest, LogLevelText) {
-  EXPECT_EQ(LevelOf("<log_level> 12abc</log_level>"), 12);
-  EXPECT_EQ(LevelOf("<log_level>abc</log_level>"), 0);
-  EXPECT_EQ(LevelOf("<log_level>-1</log_level>"), -1);
-  EXPECT_EQ(LevelOf("<log_level>+7</log_level>"), 7);
-  EXPECT_EQ(LevelOf("<log_level>99999999999</log_level>"), INT_MAX);
-  EXPECT_EQ(LevelOf("<log_level>-99999999999</log_level>"), INT_MIN);
-  // No element, or one without text: the logger's own initial threshold.
-  EXPECT_EQ(LevelOf(""), 4);
-  EXPECT_EQ(LevelOf("<log_level/>"), 4);
-  EXPECT_EQ(LevelOf("<log_level>  </log_level>"), 4);
-  EXPECT_EQ(LevelOf("<log_level><level>2</level></log_level>"), 4);
-  EXPECT_EQ(LevelOf("<log_level><!-- 1 -->2</log_level>"), 2);
-}
-
-TEST_F(ConfigureTest, FailedLoadKeepsTheRecord) {
-  Configure configure;
-  ASSERT_TRUE(WriteTextFile(Path(L"good.cfg"),
-                            "<configure><version>1</version><log_level>1</log_level>"
-                            "<python><path>a</path></python></configure>"));
-  ASSERT_TRUE(configure.load(Path(L"good.cfg")));
-
-  ASSERT_TRUE(WriteTextFile(Path(L"empty.cfg"), ""));
-  ASSERT_TRUE(WriteTextFile(Path(L"text.cfg"), "just text, no element"));
-  ASSERT_TRUE(WriteTextFile(Path(L"unclosed.cfg"), "<configure><version>2</version>"));
-  EXPECT_FALSE(configure.load(Path(L"missing.cfg")));
-  EXPECT_FALSE(configure.load(Path(L"empty.cfg")));
-  EXPECT_FALSE(configure.load(Path(L"text.cfg")));
-  EXPECT_FALSE(configure.load(Path(L"unclosed.cfg")));
-  EXPECT_FALSE(configure.load(folder_.path()));  // a folder
-  EXPECT_FALSE(configure.load(std::wstring()));
-  EXPECT_EQ(configure.config.version, "1");
-  EXPECT_EQ(configure.config.log_level, 1);
-  ASSERT_EQ(configure.config.python.size(), 1u);
-
-  // A successful load replaces the record whole: entries never accumulate.
-  ASSERT_TRUE(WriteTextFile(Path(L"other.cfg"),
-                            "<configure><python><path>b</path></python>"
-                            "<python><path>c</path></python></configure>"));
-  ASSERT_TRUE(configure.load(Path(L"other.cfg")));
-  EXPECT_EQ(configure.config.version, "");
-  EXPECT_EQ(configure.config.log_level, 4);
-  ASSERT_EQ(configure.config.python.size(), 2u);
-  EXPECT_EQ(configure.config.python[0].path, "b");
 }
 
 TEST_F(ConfigureTest, SaveWritesTheDocumentedShape) {
