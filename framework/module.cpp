@@ -47,18 +47,16 @@ HRESULT CComModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CComModule::RegisterServer(const CLSID* pCLSID) {
+HRESULT CComModule::RegisterServer() {
   for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-    if (pCLSID && !IsEqualCLSID(*pCLSID, *entry->pclsid)) continue;
     HRESULT hr = entry->pfnUpdateRegistry(TRUE);
     if (FAILED(hr)) return hr;
   }
   return S_OK;
 }
 
-HRESULT CComModule::UnregisterServer(const CLSID* pCLSID) {
+HRESULT CComModule::UnregisterServer() {
   for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-    if (pCLSID && !IsEqualCLSID(*pCLSID, *entry->pclsid)) continue;
     HRESULT hr = entry->pfnUpdateRegistry(FALSE);
     if (FAILED(hr)) return hr;
   }

@@ -36,9 +36,9 @@ class CComModule {
   HINSTANCE GetModuleInstance() const { return m_hInst; }
 
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
-  // Registers (or unregisters) every class of the map, or only `pCLSID` when given.
-  HRESULT RegisterServer(const CLSID* pCLSID = nullptr);
-  HRESULT UnregisterServer(const CLSID* pCLSID = nullptr);
+  // Registers (or unregisters) every class of the map.
+  HRESULT RegisterServer();
+  HRESULT UnregisterServer();
 
  private:
   ObjectMapEntry* m_pObjMap = nullptr;

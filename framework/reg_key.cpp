@@ -39,9 +39,7 @@ LONG CRegKey::SetStringValue(const wchar_t* name, const wchar_t* value) {
 
 LONG CRegKey::DeleteValue(const wchar_t* name) { return RegDeleteValueW(m_hKey, name); }
 
-LONG CRegKey::DeleteSubKey(const wchar_t* name) { return RegDeleteKeyW(m_hKey, name); }
 
-LONG CRegKey::RecurseDeleteKey(const wchar_t* name) { return DeleteKeyTree(m_hKey, name); }
 
 LONG DeleteKeyTree(HKEY parent, const wchar_t* name) {
   CRegKey key;

@@ -19,10 +19,6 @@ class CRegKey {
   // REG_SZ value; a null name is the key's default value.
   LONG SetStringValue(const wchar_t* name, const wchar_t* value);
   LONG DeleteValue(const wchar_t* name);
-  // Deletes a subkey that has no subkeys of its own.
-  LONG DeleteSubKey(const wchar_t* name);
-  // Deletes a subkey with everything below it.
-  LONG RecurseDeleteKey(const wchar_t* name);
 
   operator HKEY() const { return m_hKey; }
 

@@ -71,7 +71,7 @@ velmar='C:\Program Files\Velmar\Velmar.exe'
 
 project='C:\users\Public\Documents\sample-project'
 echo "== what the package wrote in the registry (the values DllRegisterServer writes)"
-clsid='{6B1E4C2A-93D7-4F05-8A2C-5D7E91B3C640}'
+clsid=$(msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' '$1 == "VelmarClassId" {print $2}')
 for key in "HKCR\\CLSID\\$clsid" 'HKCR\*\shellex\ContextMenuHandlers\VelmarShellExtensions' \
   'HKCR\Directory\shellex\ContextMenuHandlers\VelmarShellExtensions' \
   'HKCR\Directory\Background\shellex\ContextMenuHandlers\VelmarShellExtensions' \

@@ -34,7 +34,8 @@ sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
 # The same version, upgrade code and product code as the unsigned package.
 property() { msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' -v n="$1" '$1 == n {print $2}'; }
 bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$(property ProductVersion)" \
-  "$(property UpgradeCode)" "$(property ProductCode)" "$out/VelmarShellExtensions-x64.dll" \
+  "$(property UpgradeCode)" "$(property ProductCode)" "$(property VelmarClassId)" \
+  "$out/VelmarShellExtensions-x64.dll" \
   "$out/Velmar.exe" "$root/config/default-config.cfg" "$root/server/icon/module.ico"
 sign "$out/unsigned.msi" "$out/$(basename "$package")"
 rm "$out/unsigned.msi"

@@ -23,8 +23,6 @@ std::wstring ClassIdText() {
   return text;
 }
 
-bool IsNtFamily() { return (GetVersion() & 0x80000000u) == 0; }
-
 std::wstring ModulePath() {
   std::wstring path(32768, L'\0');
   DWORD length = GetModuleFileNameW(g_comModule.GetModuleInstance(), &path[0],
@@ -72,12 +70,10 @@ HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {
 
 STDAPI DllRegisterServer() {
   const std::wstring clsid = ClassIdText();
-  comfw::CRegKey key;
-  if (IsNtFamily()) {
-    if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) != ERROR_SUCCESS)
-      return E_ACCESSDENIED;
-    if (key.SetStringValue(clsid.c_str(), kApprovedName) != ERROR_SUCCESS) return E_ACCESSDENIED;
-  }
+  comfw::CRegKey key;  // a 64-bit module runs on the NT family only: the approved list exists
+  if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) != ERROR_SUCCESS)
+    return E_ACCESSDENIED;
+  if (key.SetStringValue(clsid.c_str(), kApprovedName) != ERROR_SUCCESS) return E_ACCESSDENIED;
   for (const wchar_t* handler : kHandlerKeys) {
     key.Create(HKEY_CLASSES_ROOT, handler);  // may fail if the key can still be opened
     if (key.Open(HKEY_CLASSES_ROOT, handler, KEY_SET_VALUE) != ERROR_SUCCESS) return E_ACCESSDENIED;
@@ -91,7 +87,7 @@ STDAPI DllRegisterServer() {
 STDAPI DllUnregisterServer() {
   const std::wstring clsid = ClassIdText();
   comfw::CRegKey key;
-  if (IsNtFamily() && key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
+  if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
     key.DeleteValue(clsid.c_str());
   key.Close();
   for (const wchar_t* handler : kHandlerKeys) RegDeleteKeyW(HKEY_CLASSES_ROOT, handler);

@@ -1,4 +1,4 @@
 #include "shellext/class_id.h"
 
-extern "C" const CLSID CLSID_ExtensionsShellEx = {
-    0x6b1e4c2a, 0x93d7, 0x4f05, {0x8a, 0x2c, 0x5d, 0x7e, 0x91, 0xb3, 0xc6, 0x40}};
+// The value comes from the build (VELMAR_CLASS_ID in CMakeLists.txt).
+extern "C" const CLSID CLSID_ExtensionsShellEx = VELMAR_CLASS_ID_VALUE;

@@ -20,7 +20,7 @@ namespace {
 
 const wchar_t kUpgradeCode[] = L"" VELMAR_UPGRADE_CODE;
 const wchar_t kProductName[] = L"Velmar shell extensions";
-const wchar_t kClsid[] = L"{6B1E4C2A-93D7-4F05-8A2C-5D7E91B3C640}";
+const wchar_t kClsid[] = VELMAR_CLASS_ID_TEXT;
 const wchar_t kInstallDir[] = L"C:\\Program Files\\Velmar";
 const wchar_t kUninstall[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
 // Another handler whose keys sit beside ours and must outlive our removal.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shellext/class_id.h"
+#include "velmar_version.h"
 #include "tests/support/module_copy.h"
 #include "tests/support/owners.h"
 #include "tests/support/resource_counts.h"
@@ -159,9 +160,9 @@ TEST_F(ModuleTest, ResourcesNameTheProduct) {
   VS_FIXEDFILEINFO* fixed = nullptr;
   UINT length = 0;
   ASSERT_TRUE(VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(48, 2));
-  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, 1));
-  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(48, 2));
+  EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(VELMAR_VERSION_MINOR, VELMAR_VERSION_MAJOR));
+  EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(0, VELMAR_VERSION_PATCH));
+  EXPECT_EQ(fixed->dwProductVersionMS, MAKELONG(VELMAR_VERSION_MINOR, VELMAR_VERSION_MAJOR));
   EXPECT_EQ(fixed->dwFileOS, 4u);
   EXPECT_EQ(fixed->dwFileType, 2u);
   const std::pair<const wchar_t*, const wchar_t*> strings[] = {
@@ -169,8 +170,8 @@ TEST_F(ModuleTest, ResourcesNameTheProduct) {
       {L"ProductName", L"Velmar Extensions"},
       {L"InternalName", L"Velmar Extensions"},
       {L"OriginalFilename", L"VelmarExtensionsShell.dll"},
-      {L"FileVersion", L"2.48.01"},
-      {L"ProductVersion", L"2.48"},
+      {L"FileVersion", L"" VELMAR_FILE_VERSION_TEXT},
+      {L"ProductVersion", L"" VELMAR_PRODUCT_VERSION_TEXT},
   };
   for (const auto& expected : strings) {
     wchar_t* value = nullptr;
