@@ -19,6 +19,39 @@ constexpr uint32_t kVersionUnknown = 0xFFFFFFFF;
 std::atomic<uint32_t> g_versionCode{kVersionUnknown};
 constexpr int kOwnerDrawIconSize = 16;
 
+// The size Explorer draws menu icons at: the small-icon size for the system's DPI (Explorer is
+// DPI-aware), where Windows can say it.
+SIZE MenuIconSize() {
+  typedef UINT(WINAPI * DpiForSystemFn)();
+  typedef int(WINAPI * MetricsForDpiFn)(int, UINT);
+  HMODULE user32 = GetModuleHandleW(L"user32.dll");
+  static const auto dpi_for_system = reinterpret_cast<DpiForSystemFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForSystem")));
+  static const auto metrics_for_dpi = reinterpret_cast<MetricsForDpiFn>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetSystemMetricsForDpi")));
+  if (dpi_for_system && metrics_for_dpi) {
+    UINT dpi = dpi_for_system();
+    return {metrics_for_dpi(SM_CXSMICON, dpi), metrics_for_dpi(SM_CYSMICON, dpi)};
+  }
+  return {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
+}
+
+// The module's icon made at `size` from its largest image (sharper than a 16-pixel image
+// stretched), where comctl32 offers that.
+HICON LoadModuleIcon(UINT id, SIZE size) {
+  typedef HRESULT(WINAPI * ScaleDownFn)(HINSTANCE, PCWSTR, int, int, HICON*);
+  HINSTANCE instance = comfw::g_module->GetModuleInstance();
+  HMODULE comctl = GetModuleHandleW(L"comctl32.dll");
+  auto scale_down = comctl ? reinterpret_cast<ScaleDownFn>(reinterpret_cast<void*>(
+                                 GetProcAddress(comctl, "LoadIconWithScaleDown")))
+                           : nullptr;
+  HICON icon = nullptr;
+  if (scale_down && SUCCEEDED(scale_down(instance, MAKEINTRESOURCEW(id), size.cx, size.cy, &icon)))
+    return icon;
+  return static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(id), IMAGE_ICON, size.cx, size.cy, LR_DEFAULTCOLOR));
+}
+
 BITMAPINFO ArgbInfo(SIZE size) {
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
@@ -62,15 +95,15 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
   if (cached != m_mapIconBitmaps.end()) return cached->second.get();
   IconPixels pixels;
   HBITMAP bitmap = nullptr;
-  if (IconStore::Instance().FindResourceIcon(id, &pixels)) {
+  const SIZE size = MenuIconSize();
+  const UINT stored = (static_cast<UINT>(size.cx) << 16) | (id & 0xFFFF);  // one per size
+  if (IconStore::Instance().FindResourceIcon(stored, &pixels)) {
     bitmap = BitmapFromPixels(pixels);
   } else {
-    UniqueIcon icon(static_cast<HICON>(LoadImageW(comfw::g_module->GetModuleInstance(),
-                                                  MAKEINTRESOURCEW(id & 0xFFFF), IMAGE_ICON, 16, 16,
-                                                  LR_DEFAULTCOLOR)));
+    UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
     if (!icon.get()) return nullptr;
     bitmap = IconToMenuBitmap(icon.get());
-    if (bitmap && PixelsOf(bitmap, &pixels)) IconStore::Instance().KeepResourceIcon(id, pixels);
+    if (bitmap && PixelsOf(bitmap, &pixels)) IconStore::Instance().KeepResourceIcon(stored, pixels);
   }
   if (bitmap) m_mapIconBitmaps.emplace(id, UniqueBitmap(bitmap));
   return bitmap;
@@ -126,7 +159,7 @@ bool CExtensionsShellEx::PixelsOf(HBITMAP bitmap, IconPixels* pixels) {
 HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {
   if (!m_pfnGetBufferedPaintBits || !m_pfnBeginBufferedPaint || !m_pfnEndBufferedPaint)
     return nullptr;
-  SIZE size = {GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON)};
+  SIZE size = MenuIconSize();
   RECT rect = {0, 0, size.cx, size.cy};
   MemoryDc dc;
   if (!dc.get()) return nullptr;

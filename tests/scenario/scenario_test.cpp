@@ -74,6 +74,7 @@ class Scenario {
     for (const std::wstring& name : variables_) SetEnvironmentVariableW(name.c_str(), nullptr);
     for (const std::wstring& tree : cleanup_) RemoveTree(tree);
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
+    if (dpi_set_) RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels");
   }
 
   // Runs one command line of a scenario and appends what it prints.
@@ -171,6 +172,16 @@ class Scenario {
       RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"winxp"),
                      sizeof(L"winxp"));
       RegCloseKey(key);
+    } else if (command == "dpi") {  // Wine's screen resolution for the programs started next
+      HKEY key = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDesktop, 0, nullptr, 0, KEY_WRITE, nullptr,
+                                &key, nullptr),
+                ERROR_SUCCESS);
+      DWORD dpi = static_cast<DWORD>(std::stoul(rest));
+      RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                     sizeof(dpi));
+      RegCloseKey(key);
+      dpi_set_ = true;
     } else if (command == "host" || command == "host-nolog") {  // the latter for soaks
       Host(rest, command == "host");
     } else if (command == "console" || command == "no-console") {
@@ -199,6 +210,7 @@ class Scenario {
 
  private:
   static constexpr const wchar_t* kAppDefaults = L"Software\\Wine\\AppDefaults\\shell_host.exe";
+  static constexpr const wchar_t* kDesktop = L"Control Panel\\Desktop";
 
   ModuleCopy& Module() {
     if (!module_) module_.reset(new ModuleCopy());
@@ -237,7 +249,7 @@ class Scenario {
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
   std::vector<std::wstring> variables_, cleanup_;
-  bool registered_ = false, approved_removed_ = false;
+  bool registered_ = false, approved_removed_ = false, dpi_set_ = false;
   std::string transcript_;
 };
 

@@ -265,7 +265,8 @@ class Host {
   }
 
   // One line per item: `id=101 "Python here" data=module bitmap=#1 16x16x32 px=...`; a bitmap
-  // keeps its number for the run, and 32-bit ones show two pixels (left and right half).
+  // keeps its number for the run, and 32-bit ones show two pixels (left and right half, at
+  // 3/16 and 12/16 of the width, half way down).
   void PrintItems(const std::vector<MenuItemView>& items, int depth) {
     ULONG_PTR marker =
         reinterpret_cast<ULONG_PTR>(GetModuleHandleW(L"VelmarShellExtensions-x64.dll"));
@@ -291,9 +292,10 @@ class Host {
     char text[96];
     int length = std::snprintf(text, sizeof(text), "#%d %dx%dx%d", known->second, pixels.width,
                                pixels.height, pixels.bits_per_pixel);
-    if (pixels.bits_per_pixel == 32 && pixels.width >= 14 && pixels.height >= 9)
-      std::snprintf(text + length, sizeof(text) - length, " px=%08x,%08x", pixels.at(3, 8),
-                    pixels.at(12, 8));
+    if (pixels.bits_per_pixel == 32 && pixels.width >= 16 && pixels.height >= 16)
+      std::snprintf(text + length, sizeof(text) - length, " px=%08x,%08x",
+                    pixels.at(pixels.width * 3 / 16, pixels.height / 2),
+                    pixels.at(pixels.width * 12 / 16, pixels.height / 2));
     return text;
   }
 
@@ -429,6 +431,7 @@ class Host {
 
 int wmain(int argc, wchar_t** argv) {
   _setmode(_fileno(stdout), _O_BINARY);  // plain line feeds, whatever reads them
+  SetProcessDPIAware();                  // as Explorer is
   setvbuf(stdout, nullptr, _IONBF, 0);
   int result = 0;
   {
