@@ -39,27 +39,29 @@ class MainWindow {
       configure_.config.command_line = "cmd.exe /k __PROMPT__";
   }
 
+  ~MainWindow() {
+    if (font_) DeleteObject(font_);
+  }
+
   void Create() {
     HINSTANCE instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(window_, GWLP_HINSTANCE));
+    // Positions are given at 96 DPI; Layout() scales them to the window's DPI.
     auto control = [&](const wchar_t* cls, const wchar_t* text, DWORD style, int x, int y, int w,
                        int h, int id) {
       HWND child =
           CreateWindowExW(0, cls, text, WS_CHILD | WS_VISIBLE | style, x, y, w, h, window_,
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-      SendMessageW(child, WM_SETFONT, reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
-                   TRUE);
+      placed_.push_back({child, {x, y, x + w, y + h}});
       return child;
     };
     list_ = control(WC_LISTVIEWW, L"", WS_BORDER | LVS_REPORT | LVS_SINGLESEL | LVS_SHOWSELALWAYS,
                     10, 10, 500, 220, kListId);
     ListView_SetExtendedListViewStyle(list_, LVS_EX_FULLROWSELECT);
-    const std::pair<const wchar_t*, int> columns[] = {
-        {L"Menu label", 170}, {L"Path", 270}, {L"Found", 55}};
+    const wchar_t* const columns[] = {L"Menu label", L"Path", L"Found"};
     for (int i = 0; i < 3; ++i) {
       LVCOLUMNW column = {};
-      column.mask = LVCF_TEXT | LVCF_WIDTH;
-      column.pszText = const_cast<wchar_t*>(columns[i].first);
-      column.cx = columns[i].second;
+      column.mask = LVCF_TEXT;
+      column.pszText = const_cast<wchar_t*>(columns[i]);
       ListView_InsertColumn(list_, i, &column);
     }
     int y = 10;
@@ -98,6 +100,7 @@ class MainWindow {
                       610, 20, kStatusId);
     if (!loaded_ && file_exists(config_path_))
       SetStatus(L"config.cfg cannot be read; saving will replace it.");
+    Layout(WindowDpi());
     Refresh(-1);
   }
 
@@ -141,6 +144,50 @@ class MainWindow {
       default:
         break;
     }
+  }
+
+  // Sizes the window, its controls, the list's columns and the font for `dpi`: the system's
+  // message font, as the user has set it, at that resolution.
+  void Layout(UINT dpi) {
+    auto scaled = [dpi](int value) { return MulDiv(value, static_cast<int>(dpi), 96); };
+    NONCLIENTMETRICSW metrics = {};
+    metrics.cbSize = sizeof(metrics);
+    typedef BOOL(WINAPI * ParametersForDpiFn)(UINT, UINT, void*, UINT, UINT);
+    static const auto parameters_for_dpi =
+        reinterpret_cast<ParametersForDpiFn>(reinterpret_cast<void*>(
+            GetProcAddress(GetModuleHandleW(L"user32.dll"), "SystemParametersInfoForDpi")));
+    bool got = parameters_for_dpi
+                   ? parameters_for_dpi(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0, dpi)
+                   : SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+    if (got && !parameters_for_dpi)
+      metrics.lfMessageFont.lfHeight = MulDiv(metrics.lfMessageFont.lfHeight, dpi, DpiOf(nullptr));
+    HFONT font = got ? CreateFontIndirectW(&metrics.lfMessageFont) : nullptr;
+    for (const Placed& placed : placed_) {
+      const RECT& r = placed.at_96_dpi;
+      MoveWindow(placed.control, scaled(r.left), scaled(r.top), scaled(r.right - r.left),
+                 scaled(r.bottom - r.top), FALSE);
+      SendMessageW(placed.control, WM_SETFONT,
+                   reinterpret_cast<WPARAM>(font ? font : GetStockObject(DEFAULT_GUI_FONT)), FALSE);
+    }
+    const int widths[] = {170, 270, 55};
+    for (int i = 0; i < 3; ++i) ListView_SetColumnWidth(list_, i, scaled(widths[i]));
+    if (font_) DeleteObject(font_);
+    font_ = font;
+    InvalidateRect(window_, nullptr, TRUE);
+  }
+
+  UINT WindowDpi() const { return DpiOf(window_); }
+
+  // The window's DPI where Windows tells it per window, else the screen's.
+  static UINT DpiOf(HWND window) {
+    typedef UINT(WINAPI * DpiForWindowFn)(HWND);
+    static const auto dpi_for_window = reinterpret_cast<DpiForWindowFn>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (dpi_for_window && window) return dpi_for_window(window);
+    HDC screen = GetDC(nullptr);
+    UINT dpi = screen ? static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSX)) : 96;
+    if (screen) ReleaseDC(nullptr, screen);
+    return dpi ? dpi : 96;
   }
 
   void SelectionChanged() {
@@ -252,6 +299,12 @@ class MainWindow {
   bool refreshing_ = false;
   HWND list_ = nullptr, description_ = nullptr, template_ = nullptr, level_ = nullptr,
        status_ = nullptr;
+  struct Placed {
+    HWND control;
+    RECT at_96_dpi;
+  };
+  std::vector<Placed> placed_;
+  HFONT font_ = nullptr;  // owned: deleted with the window
 };
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -270,6 +323,14 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
     case WM_COMMAND:
       if (self) self->Command(LOWORD(wparam), HIWORD(wparam));
       return 0;
+    case WM_DPICHANGED: {  // moved to a screen of another resolution
+      const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+      SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                   suggested->right - suggested->left, suggested->bottom - suggested->top,
+                   SWP_NOZORDER | SWP_NOACTIVATE);
+      if (self) self->Layout(HIWORD(wparam));
+      return 0;
+    }
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lparam);
       if (self && header->idFrom == kListId && header->code == LVN_ITEMCHANGED)
@@ -301,7 +362,13 @@ HWND CreateMainWindow(HINSTANCE instance, const std::wstring& config_path) {
   window_class.lpszClassName = kClassName;
   RegisterClassExW(&window_class);
   std::wstring path = config_path;
-  return CreateWindowExW(0, kClassName, L"Velmar: Python here",
-                         WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX, CW_USEDEFAULT, CW_USEDEFAULT, 646,
-                         400, nullptr, nullptr, instance, &path);
+  HWND window =
+      CreateWindowExW(0, kClassName, L"Velmar: Python here", WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 646, 400, nullptr, nullptr, instance, &path);
+  if (window) {  // 646 x 400 at 96 DPI
+    UINT dpi = MainWindow::DpiOf(window);
+    SetWindowPos(window, nullptr, 0, 0, MulDiv(646, dpi, 96), MulDiv(400, dpi, 96),
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+  return window;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Shows the real context menu and the companion's window under Xvfb and saves screenshots as
-# docs/menu.png and docs/companion.png. Needs the main job's prefix (run scripts/main-job.sh
-# first); installs Xvfb and ImageMagick.
+# docs/menu.png, docs/companion.png and docs/companion-192dpi.png. Needs the main job's prefix
+# (run scripts/main-job.sh first), installs the package there again for the shots and removes it
+# afterwards; installs Xvfb and ImageMagick.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -17,12 +18,18 @@ export VELMAR_WINEPREFIX=$build/demo-prefix
 source "$root/scripts/wine-env.sh"
 "$root/scripts/wine-prefix.sh" stop
 display=:57
-Xvfb "$display" -screen 0 800x500x24 >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1400x900x24 >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null; "$root/scripts/wine-prefix.sh" stop' EXIT
 sleep 1
 export DISPLAY=$display
 mkdir -p "$root/docs"
+package=$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)
+cp "$package" "$WINEPREFIX/drive_c/velmar-demo/"
+msi="C:\\velmar-demo\\$(basename "$package")"
+"$WINE64" msiexec /i "$msi" /qn /norestart
+trap 'kill $xvfb 2>/dev/null; "$WINE64" msiexec /x "$msi" /qn /norestart || true
+  "$root/scripts/wine-prefix.sh" stop' EXIT
 project='C:\users\Public\Documents\sample-project'
 
 # $1: PNG name, $2: crop; the rest: the program and its arguments, closed after the shot.
@@ -40,3 +47,9 @@ shot() {
 shot menu.png 300x112+10+10 "$build/bin/menu_picture.exe" "$project"
 (cd "$WINEPREFIX/drive_c/users/Public/Documents/sample-project" &&
   shot companion.png 660x430+0+0 'C:\Program Files\Velmar\Velmar.exe')
+# The same window at 192 DPI (200 %): Wine's LogPixels, read when its programs start.
+"$WINE64" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null
+"$root/scripts/wine-prefix.sh" stop
+(cd "$WINEPREFIX/drive_c/users/Public/Documents/sample-project" &&
+  shot companion-192dpi.png 1310x850+0+0 'C:\Program Files\Velmar\Velmar.exe')
+"$WINE64" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null

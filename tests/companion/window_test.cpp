@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,31 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   ASSERT_EQ(saved.config.python.size(), 1u);
   EXPECT_EQ(saved.config.python[0].path, Ascii(python));
   EXPECT_EQ(saved.config.python[0].desc, "work");
+}
+
+// Laid out for the screen's resolution: at 192 DPI (the second run of run_with_display.sh) the
+// list is twice as wide as at 96 and the text is the system's message font at that size.
+TEST(CompanionWindow, LaidOutForTheScreensResolution) {
+  TempDir folder(L"window-dpi");
+  HWND window = CreateMainWindow(GetModuleHandleW(nullptr), folder.path() + L"\\config.cfg");
+  ASSERT_NE(window, nullptr);
+  HDC screen = GetDC(nullptr);
+  int dpi = GetDeviceCaps(screen, LOGPIXELSX);
+  ReleaseDC(nullptr, screen);
+  std::printf("screen: %d DPI\n", dpi);
+  HWND list = GetDlgItem(window, kListId);
+  RECT rect = {};
+  GetWindowRect(list, &rect);
+  EXPECT_EQ(rect.right - rect.left, MulDiv(500, dpi, 96));
+  EXPECT_EQ(ListView_GetColumnWidth(list, 1), MulDiv(270, dpi, 96));
+  LOGFONTW used = {};
+  GetObjectW(reinterpret_cast<HFONT>(SendMessageW(list, WM_GETFONT, 0, 0)), sizeof(used), &used);
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  EXPECT_EQ(used.lfHeight, metrics.lfMessageFont.lfHeight);
+  EXPECT_STREQ(used.lfFaceName, metrics.lfMessageFont.lfFaceName);
+  DestroyWindow(window);
 }
 
 // A level the window does not offer (set by hand) is saved as it was.
