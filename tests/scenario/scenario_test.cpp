@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
+#include "companion/detect.h"
 #include "config/configure.h"
 #include "shellext/extensions_shell_ex.h"
 #include "tests/support/child_process.h"
@@ -62,10 +63,43 @@ void ReplaceAll(std::string* text, const std::string& from, const std::string& t
     text->replace(at, from.size(), to);
 }
 
+// Whether any interpreter stand-in below `folder` was started (each start leaves a line beside
+// the program).
+bool AnyStarted(const std::wstring& folder) {
+  if (GetFileAttributesW((folder + L"\\standin-starts.txt").c_str()) != INVALID_FILE_ATTRIBUTES)
+    return true;
+  WIN32_FIND_DATAW entry;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  bool started = false;
+  do {
+    std::wstring name = entry.cFileName;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+      started = started || AnyStarted(folder + L"\\" + name);
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return started;
+}
+
+// Detect looks only where the scenario says.
+Sources NoSources() {
+  Sources sources;
+  sources.registry = false;
+  return sources;
+}
+
 class Scenario {
  public:
   Scenario() : root_(L"scenario") {}
   ~Scenario() {
+    for (const Key& key : keys_) {
+      HKEY parent = nullptr;
+      if (RegOpenKeyExW(key.hive, key.parent.c_str(), 0, KEY_ALL_ACCESS | key.view, &parent))
+        continue;
+      RegDeleteTreeW(parent, key.name.c_str());
+      RegDeleteKeyExW(parent, key.name.c_str(), key.view, 0);
+      RegCloseKey(parent);
+    }
     HKEY approved = nullptr;
     if (approved_removed_ && RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, nullptr, 0,
                                              KEY_WRITE, nullptr, &approved, nullptr) == 0)
@@ -81,6 +115,15 @@ class Scenario {
   void Run(std::string line) {
     std::string command = line.substr(0, line.find(' '));
     std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : "";
+    // A file's text: escapes (\n \r \xE9) first, so that a path put in by %ROOT% keeps its "\r".
+    if (command == "file" && rest.find(' ') != std::string::npos) {
+      std::string text = rest.substr(rest.find(' ') + 1);
+      ReplaceAll(&text, "\\n", "\n");
+      ReplaceAll(&text, "\\r", "\r");
+      for (size_t at; (at = text.find("\\x")) != std::string::npos;)
+        text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
+      rest = rest.substr(0, rest.find(' ') + 1) + text;
+    }
     Expand(&rest);
     if (command == "module") {
       module_.reset(new ModuleCopy(Wide(rest)));
@@ -96,10 +139,6 @@ class Scenario {
     } else if (command == "file") {
       std::string path = rest.substr(0, rest.find(' '));
       std::string text = rest.size() > path.size() ? rest.substr(path.size() + 1) : "";
-      ReplaceAll(&text, "\\n", "\n");
-      ReplaceAll(&text, "\\r", "\r");
-      for (size_t at; (at = text.find("\\x")) != std::string::npos;)  // a byte: \xE9
-        text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
       ASSERT_TRUE(WriteTextFile(Wide(path), text));
     } else if (command == "python") {
       std::istringstream words(rest);
@@ -151,6 +190,42 @@ class Scenario {
       bool ok = CommandUtils::split_command_line(Wide(rest), program, arguments);
       Print("split: ok=" + std::to_string(ok) + " program=\"" + Utf8(program) + "\" arguments=\"" +
             Utf8(arguments) + "\"");
+    } else if (command ==
+               "reg") {  // HKCU|HKLM 64|32 KEY NAME|- VALUE: a text value, kept till the end
+      std::istringstream words(rest);
+      std::string root, view, key, name;
+      words >> root >> view >> key >> name;
+      std::string value;
+      std::getline(words >> std::ws, value);
+      HKEY hive = root == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+      REGSAM bits = view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+      HKEY handle = nullptr;
+      ASSERT_EQ(RegCreateKeyExW(hive, Wide(key).c_str(), 0, nullptr, 0, KEY_WRITE | bits, nullptr,
+                                &handle, nullptr),
+                ERROR_SUCCESS);
+      std::wstring text = Wide(value);
+      RegSetValueExW(handle, name == "-" ? nullptr : Wide(name).c_str(), 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+      RegCloseKey(handle);
+      size_t second = key.find('\\', key.find('\\') + 1);  // removed at the end: the third level
+      keys_.push_back({hive, bits, Wide(key.substr(0, second)),
+                       Wide(key.substr(second + 1, key.find('\\', second + 1) - second - 1))});
+    } else if (command == "detect-from") {  // registry|profile|conda|start|path|apps VALUE
+      std::string what = rest.substr(0, rest.find(' '));
+      std::wstring value = rest.size() > what.size() ? Wide(rest.substr(what.size() + 1)) : L"";
+      if (what == "registry") sources_.registry = value == L"yes";
+      if (what == "profile") sources_.user_profile = value;
+      if (what == "conda") sources_.conda_roots.push_back(value);
+      if (what == "start") sources_.start_folder = value;
+      if (what == "path") sources_.path = value;
+      if (what == "apps") sources_.local_app_data = value;
+      if (what == "configured") settings_.config.python.push_back({Ascii(value), "", "", ""});
+    } else if (command == "detect") {  // what Detect finds and offers; whether it started any
+      for (const std::wstring& path : FindInterpreters(sources_)) Print("found " + Ascii(path));
+      for (const PythonEntry& entry : NewInterpreters(settings_.config, sources_))
+        Print("offered " + entry.path + " " + entry.version + " " + entry.bits);
+      Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
     } else if (command == "register" || command == "unregister") {
       RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
       unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
@@ -249,6 +324,13 @@ class Scenario {
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
   std::vector<std::wstring> variables_, cleanup_;
+  struct Key {
+    HKEY hive;
+    REGSAM view;
+    std::wstring parent, name;
+  };
+  std::vector<Key> keys_;
+  Sources sources_ = NoSources();
   bool registered_ = false, approved_removed_ = false, dpi_set_ = false;
   std::string transcript_;
 };
