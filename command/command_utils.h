@@ -37,6 +37,10 @@ bool run_process(std::wstring command_line, const EnvironmentMap& env, const std
 bool probe_python(const std::wstring& interpreter, std::wstring& version, std::wstring& bits,
                   DWORD timeout_ms = kRunTimeoutMs);
 
+// The value of `key` in a pyvenv.cfg text ("key = value" lines, key in any letter case), with
+// one pair of matching quotes removed; false when the key is absent.
+bool pyvenv_value(const std::wstring& text, const std::wstring& key, std::wstring& value);
+
 // The name of the virtual environment the interpreter belongs to: the "prompt" of its
 // pyvenv.cfg, else the environment folder's name; without a pyvenv.cfg, the first prompt
 // definition of the activate.bat beside the interpreter.

@@ -127,11 +127,10 @@ class InheritList {
     InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
     buffer_.resize(size);
     auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
-    ready_ = InitializeProcThreadAttributeList(list, 1, 0, &size) &&
+    initialized_ = size != 0 && InitializeProcThreadAttributeList(list, 1, 0, &size) != FALSE;
+    ready_ = initialized_ &&
              UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles_.data(),
                                        handles_.size() * sizeof(HANDLE), nullptr, nullptr);
-    if (!ready_ && size) DeleteProcThreadAttributeList(list);
-    initialized_ = ready_;
   }
   ~InheritList() {
     if (initialized_)

@@ -26,9 +26,11 @@ std::wstring base_name(const std::wstring& path) {
   return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
 
-// The value of `key` in a pyvenv.cfg ("key = value" lines), with one pair of matching quotes
-// removed; false when the key is absent.
-bool config_value(const std::wstring& text, const std::wstring& key, std::wstring& value) {
+}  // namespace
+
+namespace CommandUtils {
+
+bool pyvenv_value(const std::wstring& text, const std::wstring& key, std::wstring& value) {
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find_first_of(L"\r\n", start);
@@ -48,10 +50,6 @@ bool config_value(const std::wstring& text, const std::wstring& key, std::wstrin
   return false;
 }
 
-}  // namespace
-
-namespace CommandUtils {
-
 bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt) {
   prompt.clear();
   const std::wstring folder = dir_name(interpreter);
@@ -67,7 +65,7 @@ bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt) {
     std::string bytes;
     if (!read_file(config_path, bytes)) continue;
     std::wstring name;
-    if (!config_value(decode_text(bytes), L"prompt", name) || name.empty()) name = base_name(root);
+    if (!pyvenv_value(decode_text(bytes), L"prompt", name) || name.empty()) name = base_name(root);
     prompt = name;
     return true;
   }

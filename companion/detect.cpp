@@ -238,22 +238,6 @@ Found Find(const Sources& sources) {
   return found;
 }
 
-// "key = value" of a pyvenv.cfg; empty when absent.
-std::wstring ConfigValue(const std::wstring& text, const std::wstring& key) {
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find_first_of(L"\r\n", start);
-    if (end == std::wstring::npos) end = text.size();
-    std::wstring line = text.substr(start, end - start);
-    size_t equals = line.find(L'=');
-    if (equals != std::wstring::npos &&
-        _wcsicmp(Trimmed(line.substr(0, equals)).c_str(), key.c_str()) == 0)
-      return Trimmed(line.substr(equals + 1));
-    start = end + 1;
-  }
-  return L"";
-}
-
 // The version CPython records in its executable: FILEVERSION major, minor, micro * 1000 + ...
 std::wstring ResourceVersion(const std::wstring& path) {
   DWORD ignored = 0;
@@ -281,10 +265,10 @@ std::wstring RecordedVersion(const std::wstring& interpreter) {
     std::string bytes;
     if (root.empty() || !read_file(root + L"\\pyvenv.cfg", bytes)) continue;
     std::wstring text = decode_text(bytes);
-    std::wstring version = ConfigValue(text, L"version");
-    if (!version.empty()) return version;
+    std::wstring version;
+    if (CommandUtils::pyvenv_value(text, L"version", version) && !version.empty()) return version;
     // version_info = 3.11.4.final.0: the numbers before the release level.
-    version = ConfigValue(text, L"version_info");
+    CommandUtils::pyvenv_value(text, L"version_info", version);
     version = version.substr(0, version.find_first_not_of(L"0123456789."));
     while (!version.empty() && version.back() == L'.') version.pop_back();
     if (!version.empty()) return version;
