@@ -9,6 +9,7 @@
 #include <climits>
 #include <new>
 
+#include "framework/fault_point.h"
 #include "framework/no_throw.h"
 #include "framework/module.h"
 
@@ -229,6 +230,7 @@ class CComCreator {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     return NoThrow([&]() -> HRESULT {
+      VELMAR_FAULT_POINT(L"CreateInstance");
       T* object = new (std::nothrow) T(pv);
       if (!object) return E_OUTOFMEMORY;
       object->SetVoid(pv);

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "framework/fault_point.h"
 #include "framework/no_throw.h"
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
@@ -29,6 +30,7 @@ std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
 
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
   return comfw::NoThrow([&]() -> HRESULT {
+    VELMAR_FAULT_POINT(L"InvokeCommand");
     // A verb given as text is a pointer, whatever its bits 16 to 31 hold.
     if (!pCmdInfo || !IS_INTRESOURCE(pCmdInfo->lpVerb)) {
       log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
@@ -69,6 +71,7 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,
                                                   UINT cchMax) {
   return comfw::NoThrow([&]() -> HRESULT {
+    VELMAR_FAULT_POINT(L"GetCommandString");
     if (idCmd != 0) return E_INVALIDARG;
     if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;
     if (uFlags & GCS_UNICODE) {

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "framework/fault_point.h"
 #include "framework/no_throw.h"
 #include "command/text_encoding.h"
 #include "log/log.h"
@@ -37,6 +38,7 @@ bool CExtensionsShellEx::MenuAlreadyExtended(HMENU hmenu) const {
 STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, UINT uidFirstCmd,
                                                   UINT uidLastCmd, UINT uFlags) {
   return comfw::NoThrow([&]() -> HRESULT {
+    VELMAR_FAULT_POINT(L"QueryContextMenu");
     log_write(LOG_DEBUG,
               L"CExtensionsShellEx::QueryContextMenu(menuIndex=%u,uidLastCmd=%u,uFlags=%u)",
               menuIndex, uidLastCmd, uFlags);

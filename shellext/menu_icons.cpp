@@ -8,6 +8,7 @@
 #include <climits>
 #include <vector>
 
+#include "framework/fault_point.h"
 #include "framework/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/gdi_owners.h"
@@ -254,6 +255,7 @@ STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT uMsg, WPARAM wParam, LPARAM 
 STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT uMsg, WPARAM, LPARAM lParam,
                                                 LRESULT* plResult) {
   return comfw::NoThrow([&]() -> HRESULT {
+    VELMAR_FAULT_POINT(L"HandleMenuMsg2");
     if (uMsg == WM_MEASUREITEM) {
       auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
       if (!measure) return S_OK;

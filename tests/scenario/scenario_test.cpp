@@ -127,6 +127,8 @@ class Scenario {
     Expand(&rest);
     if (command == "module") {
       module_.reset(new ModuleCopy(Wide(rest)));
+    } else if (command == "fault-module") {  // the build whose fault points throw on request
+      module_.reset(new ModuleCopy(L"faults", ProgramFolder() + L"\\..\\faults"));
     } else if (command == "config") {
       ASSERT_TRUE(Module().WriteConfig(rest));
     } else if (command == "no-config") {

@@ -6,9 +6,10 @@
 
 const wchar_t kModuleFileName[] = L"VelmarShellExtensions-x64.dll";
 
-ModuleCopy::ModuleCopy(const std::wstring& folder_name) : folder_(folder_name) {
-  std::wstring built = ProgramFolder() + L"\\" + kModuleFileName;
-  copied_ = CopyFileW(built.c_str(), dll_path().c_str(), FALSE) != 0;
+ModuleCopy::ModuleCopy(const std::wstring& folder_name, const std::wstring& built)
+    : folder_(folder_name) {
+  std::wstring source = (built.empty() ? ProgramFolder() : built) + L"\\" + kModuleFileName;
+  copied_ = CopyFileW(source.c_str(), dll_path().c_str(), FALSE) != 0;
 }
 
 ModuleCopy::~ModuleCopy() {

@@ -11,8 +11,9 @@ extern const wchar_t kModuleFileName[];  // L"VelmarShellExtensions-x64.dll"
 
 class ModuleCopy {
  public:
-  // `folder_name` becomes part of the folder's name (it may hold any characters).
-  explicit ModuleCopy(const std::wstring& folder_name = L"module");
+  // `folder_name` becomes part of the folder's name (it may hold any characters); `built` is
+  // the folder of the build the module comes from (the test program's own by default).
+  explicit ModuleCopy(const std::wstring& folder_name = L"module", const std::wstring& built = L"");
   ~ModuleCopy();
   ModuleCopy(const ModuleCopy&) = delete;
   ModuleCopy& operator=(const ModuleCopy&) = delete;
