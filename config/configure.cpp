@@ -109,17 +109,23 @@ bool Configure::load(const std::wstring& path) {
   bool stamped = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &stamp) &&
                  !(stamp.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
   if (stamped && ParsedFiles::Instance().Find(path, stamp, &config)) return true;
+  // Refused before it is read when its size says so; checked again once read (it may have grown).
   if (stamped && (stamp.nFileSizeHigh != 0 || stamp.nFileSizeLow > kSettingsSizeLimit)) {
     log_write(LOG_ERROR, L"Settings file refused: %lu bytes", stamp.nFileSizeLow);
     return false;
   }
   std::string text;
   if (!read_file(path, text)) return false;
+  if (text.size() > kSettingsSizeLimit) {
+    log_write(LOG_ERROR, L"Settings file refused: %lu bytes",
+              static_cast<unsigned long>(text.size()));
+    return false;
+  }
   // The parser's time grows with the square of an element's attributes; settings have none.
   size_t attributes = 0;
   for (size_t at = text.find('='); at != std::string::npos; at = text.find('=', at + 1))
     attributes += at + 1 < text.size() && (text[at + 1] == '"' || text[at + 1] == '\'');
-  if (text.size() > kSettingsSizeLimit || attributes > kAttributeLimit) {
+  if (attributes > kAttributeLimit) {
     log_write(LOG_ERROR, L"Settings file refused: %u attributes",
               static_cast<unsigned>(attributes));
     return false;
