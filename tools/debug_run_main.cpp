@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/child_process.h"
+#include "tools/explorer/child_process.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 2) {

@@ -16,13 +16,13 @@
 #include <vector>
 
 #include "command/command_utils.h"
-#include "tests/support/child_process.h"
-#include "tests/support/menu_reader.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/owners.h"
-#include "tests/support/resource_counts.h"
-#include "tests/support/shell_host.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/child_process.h"
+#include "tools/explorer/menu_reader.h"
+#include "tools/explorer/module_copy.h"
+#include "tools/explorer/owners.h"
+#include "tools/explorer/resource_counts.h"
+#include "tools/explorer/shell_host.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

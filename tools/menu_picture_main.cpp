@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "tests/support/owners.h"
-#include "tests/support/shell_host.h"
+#include "tools/explorer/owners.h"
+#include "tools/explorer/shell_host.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "companion/detect.h"
-#include "tests/support/child_process.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/child_process.h"
+#include "tools/explorer/module_copy.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

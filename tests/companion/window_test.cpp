@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "companion/main_window.h"
-#include "tests/support/child_process.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/child_process.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

@@ -3,13 +3,18 @@
 // it (shell_host.exe under the debugger); what they print, with the module's log lines and what
 // the started console got, must equal the transcript below the line. Paths are written as
 // %ROOT% (the scenario's folder), %MODULE% (the module's folder), %BIN% (the build's programs)
-// and %PATH% (the inherited PATH). A few commands print what one routine makes of its input
-// (settings, venv, probe, prompt, split). VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
+// %PATH% (the inherited PATH) and %VERSION% (the product's). A few commands print what one
+// routine makes of its input (settings, venv, probe, prompt, split); others install the package
+// with msiexec and print the registry's changes (installer_*, in a prefix of their own).
+// VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
 #include <windows.h>
+#include <msi.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iomanip>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -20,11 +25,12 @@
 #include "companion/detect.h"
 #include "config/configure.h"
 #include "shellext/extensions_shell_ex.h"
-#include "tests/support/child_process.h"
+#include "tools/explorer/child_process.h"
 #include "tests/support/console_record.h"
-#include "tests/support/module_copy.h"
+#include "tools/explorer/module_copy.h"
+#include "tools/explorer/owners.h"
 #include "tests/support/registry_snapshot.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 
@@ -88,17 +94,108 @@ Sources NoSources() {
   return sources;
 }
 
+// A command's words; one in double quotes may hold spaces (and keeps its backslashes).
+std::vector<std::string> Words(const std::string& text) {
+  std::vector<std::string> words;
+  std::istringstream in(text);
+  for (std::string word; in >> std::quoted(word, '"', '\0');) words.push_back(word);
+  return words;
+}
+
+// Values added, and all that went; keys added too when `with_keys` (in a shared prefix an
+// earlier registration may have left the folders above ours).
+std::string Changes(const RegistrySnapshot& before, const RegistrySnapshot& after, bool with_keys) {
+  RegistryDiff diff = Compare(before, after);
+  std::string text;
+  for (const auto& entry : with_keys ? diff.added : ValuesOf(diff.added))
+    text += "+ " + Ascii(entry.first + (entry.second.empty() ? L"" : L"=" + entry.second)) + "\n";
+  for (const auto& entry : diff.removed) text += "- " + Ascii(entry.first) + "\n";
+  return text;
+}
+
+// Where the package writes: where registration does, and the 32-bit view, which it must not.
+std::vector<RegistryArea> PackageAreas() {
+  std::vector<RegistryArea> areas = RegistrationAreas();
+  areas.push_back({HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Wow6432Node"});
+  return areas;
+}
+
+const wchar_t kInstallDir[] = L"C:\\Program Files\\Velmar";
+
+std::vector<std::wstring> RelatedProducts() {
+  std::vector<std::wstring> products;
+  wchar_t code[39];
+  for (DWORD i = 0; MsiEnumRelatedProductsW(L"" VELMAR_UPGRADE_CODE, 0, i, code) == 0; ++i)
+    products.push_back(code);
+  return products;
+}
+
+// Entries named after the product in the installed-programs list (Add or Remove Programs).
+int ProgramsListEntries() {
+  HKEY uninstall = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+                    0, KEY_READ | KEY_WOW64_64KEY, &uninstall))
+    return -1;
+  int count = 0;
+  wchar_t name[256], display[256];
+  for (DWORD i = 0, length = 256;
+       !RegEnumKeyExW(uninstall, i, name, &length, nullptr, nullptr, nullptr, nullptr);
+       ++i, length = 256) {
+    DWORD bytes = sizeof(display);
+    count +=
+        !RegGetValueW(uninstall, name, L"DisplayName", RRF_RT_REG_SZ, nullptr, display, &bytes) &&
+        std::wstring(display) == L"Velmar shell extensions";
+  }
+  RegCloseKey(uninstall);
+  return count;
+}
+
+// Windows Installer puts a per-machine shortcut in the common Start menu; Wine 8 in the user's.
+int StartMenuShortcuts() {
+  int count = 0;
+  for (int folder : {CSIDL_COMMON_PROGRAMS, CSIDL_PROGRAMS}) {
+    wchar_t path[MAX_PATH];
+    count += SUCCEEDED(SHGetFolderPathW(nullptr, folder, nullptr, 0, path)) &&
+             GetFileAttributesW((std::wstring(path) + L"\\Velmar.lnk").c_str()) !=
+                 INVALID_FILE_ATTRIBUTES;
+  }
+  return count;
+}
+
+std::string PendingRenames() {
+  std::vector<wchar_t> data(32768);
+  DWORD bytes = static_cast<DWORD>((data.size() - 2) * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr, data.data(),
+                   &bytes))
+    return "";
+  std::wstring text(data.data(), bytes / sizeof(wchar_t));
+  for (wchar_t& c : text) c = c ? c : L'|';
+  return Ascii(text);
+}
+
 class Scenario {
  public:
   Scenario() : root_(L"scenario") {}
   ~Scenario() {
+    Release();
+    if (packages_used_) {
+      for (const std::wstring& product : RelatedProducts())
+        RunAndWait(L"msiexec.exe /x " + product + L" /qn /norestart", 180000);
+      RemoveTree(kInstallDir);
+    }
     for (const Key& key : keys_) {
+      size_t last = key.path.rfind(L'\\');
       HKEY parent = nullptr;
-      if (RegOpenKeyExW(key.hive, key.parent.c_str(), 0, KEY_ALL_ACCESS | key.view, &parent))
-        continue;
-      RegDeleteTreeW(parent, key.name.c_str());
-      RegDeleteKeyExW(parent, key.name.c_str(), key.view, 0);
-      RegCloseKey(parent);
+      if (key.whole && !RegOpenKeyExW(key.hive, key.path.substr(0, last).c_str(), 0,
+                                      KEY_ALL_ACCESS | key.view, &parent)) {
+        RegDeleteTreeW(parent, key.path.substr(last + 1).c_str());
+        RegDeleteKeyExW(parent, key.path.substr(last + 1).c_str(), key.view, 0);
+      } else if (!key.whole && !RegOpenKeyExW(key.hive, key.path.c_str(), 0,
+                                              KEY_ALL_ACCESS | key.view, &parent)) {
+        RegDeleteValueW(parent, key.value.empty() ? nullptr : key.value.c_str());
+      }
+      if (parent) RegCloseKey(parent);
     }
     HKEY approved = nullptr;
     if (approved_removed_ && RegCreateKeyExW(HKEY_LOCAL_MACHINE, kApprovedKey, 0, nullptr, 0,
@@ -152,8 +249,9 @@ class Scenario {
       ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"),
                                 "version=" + version + "\nbits=" + bits + "\n"));
     } else if (command == "copy") {
-      std::string from = rest.substr(0, rest.find(' ')), to = rest.substr(from.size() + 1);
-      ASSERT_TRUE(CopyFileW(Wide(from).c_str(), Wide(to).c_str(), FALSE));
+      std::vector<std::string> files = Words(rest);
+      ASSERT_EQ(files.size(), 2u);
+      ASSERT_TRUE(CopyFileW(Wide(files[0]).c_str(), Wide(files[1]).c_str(), FALSE));
     } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
       cleanup_.push_back(Wide(rest));
     } else if (command == "exists") {
@@ -192,27 +290,81 @@ class Scenario {
       bool ok = CommandUtils::split_command_line(Wide(rest), program, arguments);
       Print("split: ok=" + std::to_string(ok) + " program=\"" + Utf8(program) + "\" arguments=\"" +
             Utf8(arguments) + "\"");
-    } else if (command ==
-               "reg") {  // HKCU|HKLM 64|32 KEY NAME|- VALUE: a text value, kept till the end
+    } else if (command == "reg") {  // HKCR|HKCU|HKLM 64|32 KEY NAME|- VALUE: a text value
       std::istringstream words(rest);
-      std::string root, view, key, name;
-      words >> root >> view >> key >> name;
-      std::string value;
+      std::string root, view, key, name, value;
+      words >> root >> view >> std::quoted(key, '"', '\0') >> name;
       std::getline(words >> std::ws, value);
-      HKEY hive = root == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-      REGSAM bits = view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+      Key made = {root == "HKCU"   ? HKEY_CURRENT_USER
+                  : root == "HKCR" ? HKEY_CLASSES_ROOT
+                                   : HKEY_LOCAL_MACHINE,
+                  static_cast<REGSAM>(view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), Wide(key),
+                  name == "-" ? L"" : Wide(name)};
+      // Removed at the end: the highest key this made, or else the value.
+      for (size_t at = 0; at != std::string::npos;) {
+        at = key.find('\\', at + 1);
+        HKEY existing = nullptr;
+        if (RegOpenKeyExW(made.hive, Wide(key.substr(0, at)).c_str(), 0, KEY_READ | made.view,
+                          &existing)) {
+          made = {made.hive, made.view, Wide(key.substr(0, at)), L"", true};
+          break;
+        }
+        RegCloseKey(existing);
+      }
       HKEY handle = nullptr;
-      ASSERT_EQ(RegCreateKeyExW(hive, Wide(key).c_str(), 0, nullptr, 0, KEY_WRITE | bits, nullptr,
-                                &handle, nullptr),
+      ASSERT_EQ(RegCreateKeyExW(made.hive, Wide(key).c_str(), 0, nullptr, 0, KEY_WRITE | made.view,
+                                nullptr, &handle, nullptr),
                 ERROR_SUCCESS);
       std::wstring text = Wide(value);
       RegSetValueExW(handle, name == "-" ? nullptr : Wide(name).c_str(), 0, REG_SZ,
                      reinterpret_cast<const BYTE*>(text.c_str()),
                      static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
       RegCloseKey(handle);
-      size_t second = key.find('\\', key.find('\\') + 1);  // removed at the end: the third level
-      keys_.push_back({hive, bits, Wide(key.substr(0, second)),
-                       Wide(key.substr(second + 1, key.find('\\', second + 1) - second - 1))});
+      keys_.push_back(made);
+    } else if (command == "run") {  // a program's full exit code (its own quoting)
+      if (rest.find("msiexec") != std::string::npos) packages_used_ = true;
+      Print("run " + rest + ": exit=" + std::to_string(RunAndWait(Wide(rest), 180000)));
+    } else if (command == "snapshot") {  // what the package and registration may touch
+      snapshot_ = TakeSnapshot(PackageAreas());
+    } else if (command == "changes") {  // the registry since the last snapshot or changes
+      RegistrySnapshot now = TakeSnapshot(PackageAreas());
+      transcript_ += Changes(snapshot_, now, true);
+      snapshot_ = now;
+    } else if (command == "same") {  // two files' bytes
+      std::vector<std::string> files = Words(rest);
+      ASSERT_EQ(files.size(), 2u);
+      std::string first = ReadTextFile(Wide(files[0]));
+      Print("same " + rest + ": " +
+            (!first.empty() && first == ReadTextFile(Wide(files[1])) ? "yes" : "no"));
+    } else if (command == "show") {
+      Print("show " + rest + ":");
+      std::istringstream lines(ReadTextFile(Wide(Words(rest)[0])));
+      for (std::string entry; std::getline(lines, entry);)
+        Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
+    } else if (command == "remove") {
+      RemoveTree(Wide(Words(rest)[0]));
+    } else if (command == "installed") {  // what the system lists of the product
+      Print("installed: products=" + std::to_string(RelatedProducts().size()) +
+            " programs-list=" + std::to_string(ProgramsListEntries()) +
+            " start-menu=" + std::to_string(StartMenuShortcuts()));
+    } else if (command == "pending") {  // whether a restart is to replace the file
+      Print("pending " + rest + ": " +
+            (PendingRenames().find(rest) != std::string::npos ? "yes" : "no"));
+    } else if (command == "hold") {  // a process holding the registered handler, as Explorer
+      const std::wstring event_name = L"VelmarModuleHeld" + std::to_wstring(GetCurrentProcessId());
+      UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+      std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name;
+      STARTUPINFOW startup = {};
+      startup.cb = sizeof(startup);
+      PROCESS_INFORMATION info = {};
+      ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                 &startup, &info));
+      holder_.reset(info.hProcess);
+      CloseHandle(info.hThread);
+      HANDLE waits[] = {ready.get(), holder_.get()};
+      ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0);
+    } else if (command == "release") {
+      Release();
     } else if (command == "detect-from") {  // registry|profile|conda|start|path|apps VALUE
       std::string what = rest.substr(0, rest.find(' '));
       std::wstring value = rest.size() > what.size() ? Wide(rest.substr(what.size() + 1)) : L"";
@@ -232,12 +384,8 @@ class Scenario {
       RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
       unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
       registered_ = command == "register" && code == 0;
-      RegistryDiff diff = Compare(before, TakeSnapshot(RegistrationAreas()));
       Print(command + "=" + std::to_string(code));
-      // Values, and keys removed: folders an earlier registration left are there or not.
-      for (const auto& entry : ValuesOf(diff.added))
-        Print("+ " + Ascii(entry.first + L"=" + entry.second));
-      for (const auto& entry : diff.removed) Print("- " + Ascii(entry.first));
+      transcript_ += Changes(before, TakeSnapshot(RegistrationAreas()), false);
     } else if (command == "without-approved") {  // as for a user who may not write HKLM
       ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
       approved_removed_ = true;
@@ -282,6 +430,7 @@ class Scenario {
     if (module_) ReplaceAll(&text, Ascii(module_->folder()), "%MODULE%");
     ReplaceAll(&text, Ascii(root_.path()), "%ROOT%");
     ReplaceAll(&text, Ascii(ProgramFolder()), "%BIN%");
+    ReplaceAll(&text, "-" VELMAR_VERSION "-", "-%VERSION%-");
     return text;
   }
 
@@ -298,6 +447,7 @@ class Scenario {
   void Expand(std::string* text) {
     ReplaceAll(text, "%ROOT%", Ascii(root_.path()));
     ReplaceAll(text, "%BIN%", Ascii(ProgramFolder()));
+    ReplaceAll(text, "%VERSION%", VELMAR_VERSION);
     if (text->find("%MODULE%") != std::string::npos)
       ReplaceAll(text, "%MODULE%", Ascii(Module().folder()));
   }
@@ -305,7 +455,7 @@ class Scenario {
   void Print(const std::string& line) { transcript_ += line + "\n"; }
 
   void Host(const std::string& steps, bool with_log) {
-    if (!registered_) {
+    if (!registered_ && !packages_used_) {  // not when the package installed one
       ASSERT_EQ(Module().Register(), 0u);
       registered_ = true;
     }
@@ -326,14 +476,24 @@ class Scenario {
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
   std::vector<std::wstring> variables_, cleanup_;
+  void Release() {
+    if (!holder_) return;
+    TerminateProcess(holder_.get(), 0);
+    WaitForSingleObject(holder_.get(), 10000);
+    holder_.reset();
+  }
+
   struct Key {
     HKEY hive;
     REGSAM view;
-    std::wstring parent, name;
+    std::wstring path, value;
+    bool whole = false;  // the key itself, or only the value
   };
   std::vector<Key> keys_;
   Sources sources_ = NoSources();
-  bool registered_ = false, approved_removed_ = false, dpi_set_ = false;
+  RegistrySnapshot snapshot_;
+  UniqueHandle holder_;
+  bool registered_ = false, approved_removed_ = false, dpi_set_ = false, packages_used_ = false;
   std::string transcript_;
 };
 

@@ -9,9 +9,9 @@
 
 #include "shellext/class_id.h"
 #include "velmar_version.h"
-#include "tests/support/module_copy.h"
-#include "tests/support/owners.h"
-#include "tests/support/resource_counts.h"
+#include "tools/explorer/module_copy.h"
+#include "tools/explorer/owners.h"
+#include "tools/explorer/resource_counts.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 std::string WaitForRecord(const std::wstring& path) {
   for (int i = 0; i < 200; ++i) {

@@ -2,7 +2,7 @@
 // it started must be whole, or the run fails.
 #include <gtest/gtest.h>
 
-#include "tests/support/heap_check.h"
+#include "tools/explorer/heap_check.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

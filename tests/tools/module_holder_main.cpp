@@ -6,7 +6,7 @@
 #include <objbase.h>
 
 #include "shellext/class_id.h"
-#include "tests/support/owners.h"
+#include "tools/explorer/owners.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2) return 2;

@@ -17,7 +17,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 #include <vector>
 
 namespace {

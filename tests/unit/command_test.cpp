@@ -8,11 +8,11 @@
 
 #include "command/command_utils.h"
 #include "log/log.h"
-#include "tests/support/child_process.h"
+#include "tools/explorer/child_process.h"
 #include "tests/support/console_record.h"
 #include "tests/support/debug_string_capture.h"
-#include "tests/support/owners.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/owners.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

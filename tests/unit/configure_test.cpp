@@ -9,7 +9,7 @@
 #include "config/configure.h"
 #include "log/log.h"
 #include "tests/support/debug_string_capture.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

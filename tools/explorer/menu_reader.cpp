@@ -1,8 +1,8 @@
-#include "tests/support/menu_reader.h"
+#include "tools/explorer/menu_reader.h"
 
 #include <cstdio>
 
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 std::vector<MenuItemView> ReadMenu(HMENU menu) {
   std::vector<MenuItemView> items;

@@ -5,14 +5,14 @@
 
 #include <string>
 
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 extern const wchar_t kModuleFileName[];  // L"VelmarShellExtensions-x64.dll"
 
 class ModuleCopy {
  public:
   // `folder_name` becomes part of the folder's name (it may hold any characters); `built` is
-  // the folder of the build the module comes from (the test program's own by default).
+  // the folder of the build the module comes from (the running program's own by default).
   explicit ModuleCopy(const std::wstring& folder_name = L"module", const std::wstring& built = L"");
   ~ModuleCopy();
   ModuleCopy(const ModuleCopy&) = delete;

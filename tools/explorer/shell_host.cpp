@@ -1,4 +1,4 @@
-#include "tests/support/shell_host.h"
+#include "tools/explorer/shell_host.h"
 
 #include <shellapi.h>
 #include <shlwapi.h>

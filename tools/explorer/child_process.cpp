@@ -1,8 +1,8 @@
-#include "tests/support/child_process.h"
+#include "tools/explorer/child_process.h"
 
-#include "tests/support/heap_check.h"
-#include "tests/support/owners.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/heap_check.h"
+#include "tools/explorer/owners.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

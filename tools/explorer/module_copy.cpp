@@ -1,8 +1,8 @@
-#include "tests/support/module_copy.h"
+#include "tools/explorer/module_copy.h"
 
 #include <windows.h>
 
-#include "tests/support/child_process.h"
+#include "tools/explorer/child_process.h"
 
 const wchar_t kModuleFileName[] = L"VelmarShellExtensions-x64.dll";
 

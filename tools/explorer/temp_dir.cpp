@@ -1,8 +1,8 @@
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/temp_dir.h"
 
 #include <windows.h>
 
-#include "tests/support/owners.h"
+#include "tools/explorer/owners.h"
 
 namespace {
 

@@ -48,11 +48,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/heap_check.h"
-#include "tests/support/menu_reader.h"
-#include "tests/support/resource_counts.h"
-#include "tests/support/shell_host.h"
-#include "tests/support/temp_dir.h"
+#include "tools/explorer/heap_check.h"
+#include "tools/explorer/menu_reader.h"
+#include "tools/explorer/resource_counts.h"
+#include "tools/explorer/shell_host.h"
+#include "tools/explorer/temp_dir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-// Child programs of the tests.
+// Child programs of the Explorer stand-in, the tools and the tests.
 #pragma once
 
 #include <windows.h>
@@ -22,5 +22,5 @@ constexpr DWORD kNotStarted = 0xFFFFFFFF;
 // Runs a program and gives its exit code (kNotStarted when it did not start or end in time).
 DWORD RunAndWait(const std::wstring& command_line, DWORD timeout_ms = 60000);
 
-// The folder of the running test program, where the build puts the DLL and the tools.
+// The folder of the running program, where the build puts the DLL, the tools and the tests.
 std::wstring ProgramFolder();

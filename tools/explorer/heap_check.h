@@ -1,4 +1,4 @@
-// Heap checks for the test programs and the hosts they start. The suite runs Wine with its heap
+// Heap checks for the Explorer stand-in and the test programs. The suite runs Wine with its heap
 // checking on (WINEDEBUG warn+heap, scripts/test.sh): freed blocks are filled with 0xFEEE and
 // held back from reuse, so a read after free sees that pattern instead of the old text; and
 // every block carries a tail pattern that HeapValidate checks, so writes past a live block's

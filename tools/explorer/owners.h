@@ -1,4 +1,4 @@
-// Test-side owners: one COM reference, one item ID list, one kernel handle.
+// Owners for the stand-in side: one COM reference, one item ID list, one kernel handle.
 #pragma once
 
 #include <windows.h>

@@ -1,4 +1,4 @@
-#include "tests/support/resource_counts.h"
+#include "tools/explorer/resource_counts.h"
 
 #include <windows.h>
 #include <winternl.h>

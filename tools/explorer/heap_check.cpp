@@ -1,4 +1,4 @@
-#include "tests/support/heap_check.h"
+#include "tools/explorer/heap_check.h"
 
 #include <atomic>
 #include <vector>

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "shellext/class_id.h"
-#include "tests/support/owners.h"
+#include "tools/explorer/owners.h"
 
 class ShellHost {
  public:
