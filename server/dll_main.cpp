@@ -4,6 +4,7 @@
 
 #include "server/module.h"
 #include "shellext/extensions_shell_ex.h"
+#include "shellext/icon_store.h"
 
 comfw::CComModule g_comModule;
 
@@ -21,7 +22,12 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-STDAPI DllCanUnloadNow() { return g_comModule.GetLockCount() == 0 ? S_OK : S_FALSE; }
+// With no object alive no menu can show the shared bitmaps: they go before the module may.
+STDAPI DllCanUnloadNow() {
+  if (g_comModule.GetLockCount() != 0) return S_FALSE;
+  IconStore::Instance().Clear();
+  return S_OK;
+}
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
   return comfw::NoThrow([&] { return g_comModule.GetClassObject(rclsid, riid, ppv); });

@@ -118,20 +118,36 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
     log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pidlFolder=%p)", pidlFolder);
     ZeroMemory(m_szFile, sizeof(m_szFile));
     ZeroMemory(m_szFilePath, sizeof(m_szFilePath));
-    // A folder without a file-system path (or one too long for the array) leaves it empty.
-    if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
-      ZeroMemory(m_szFile, sizeof(m_szFile));
-    ApplyStartFolderRule();
-    LogSelection();
+    // The folder's path counts only without a usable selection, or for the debug lines. Asking
+    // the shell for it costs as much as the rest of the right-click, so it is asked only then.
+    bool folder_read = false;
+    auto read_folder = [&] {
+      if (folder_read) return;
+      folder_read = true;
+      // A folder without a file-system path (or one too long for the array) leaves it empty.
+      if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
+        ZeroMemory(m_szFile, sizeof(m_szFile));
+      ApplyStartFolderRule();
+    };
+    if (!pDataObj || log_get_level() <= LOG_DEBUG) {
+      read_folder();
+      LogSelection();
+    }
     log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pDataObj=%p)", pDataObj);
     if (!pDataObj) return S_OK;
 
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StorageMedium medium;
-    if (FAILED(medium.Fill(pDataObj, &format))) return E_INVALIDARG;
+    if (FAILED(medium.Fill(pDataObj, &format))) {
+      read_folder();
+      return E_INVALIDARG;
+    }
     GlobalLockGuard lock(medium.global());
     HDROP drop = static_cast<HDROP>(lock.data());
-    if (!drop) return E_INVALIDARG;
+    if (!drop) {
+      read_folder();
+      return E_INVALIDARG;
+    }
 
     UINT count = DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
     HRESULT hr = S_OK;
@@ -147,6 +163,11 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
       }
     } else {
       hr = E_INVALIDARG;
+    }
+    if (FAILED(hr)) {  // the folder's path, as without a selection
+      ZeroMemory(m_szFile, sizeof(m_szFile));
+      folder_read = false;
+      read_folder();
     }
     ApplyStartFolderRule();
     LogSelection();

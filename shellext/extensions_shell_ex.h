@@ -15,8 +15,6 @@
 #include "shellext/class_id.h"
 #include "shellext/gdi_owners.h"
 
-struct IconPixels;
-
 // Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.
 bool IsVersion6OrLater();
 
@@ -63,7 +61,7 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   static std::wstring ComposePrompt(const std::wstring& venv_name, const std::wstring& version,
                                     const std::wstring& bits);
 
-  // Menu bitmaps, cached by the object, which deletes them when it is destroyed.
+  // Menu bitmaps, looked up once per object; the process's icon store owns them.
   HBITMAP GetResourceIconBitmap(UINT id);
   HBITMAP GetFileIconBitmap(const std::wstring& path, int index);
 
@@ -80,8 +78,6 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
                            UINT position);
 
   void ResolveThemeEntryPoints();
-  static HBITMAP BitmapFromPixels(const IconPixels& pixels);
-  static bool PixelsOf(HBITMAP bitmap, IconPixels* pixels);
   HBITMAP IconToMenuBitmap(HICON icon);
   static HRESULT CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap);
   HRESULT CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON icon, SIZE size);
@@ -99,9 +95,9 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   std::wstring m_strModuleFolder;
   std::wstring m_strCompanionPath;
   std::map<UINT_PTR, uint32_t> m_mapCmdIcons;
-  std::map<uint32_t, UniqueBitmap> m_mapIconBitmaps;
+  std::map<uint32_t, HBITMAP> m_mapIconBitmaps;
   std::map<uint32_t, std::wstring> m_mapCommands;
-  std::map<std::wstring, UniqueBitmap> m_mapFileIconBitmaps;
+  std::map<std::wstring, HBITMAP> m_mapFileIconBitmaps;
   Configure configure;
   GetBufferedPaintBitsFn m_pfnGetBufferedPaintBits = nullptr;
   BeginBufferedPaintFn m_pfnBeginBufferedPaint = nullptr;

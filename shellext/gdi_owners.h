@@ -19,7 +19,7 @@ class UniqueIcon {
   HICON icon_;
 };
 
-// A bitmap owned by the handler's caches; deleted with them.
+// A bitmap with one owner, which deletes it.
 class UniqueBitmap {
  public:
   explicit UniqueBitmap(HBITMAP bitmap = nullptr) : bitmap_(bitmap) {}
@@ -36,8 +36,9 @@ class UniqueBitmap {
   UniqueBitmap& operator=(const UniqueBitmap&) = delete;
   HBITMAP get() const { return bitmap_; }
   HBITMAP release() { return std::exchange(bitmap_, nullptr); }
-  void reset() {
-    if (bitmap_) DeleteObject(std::exchange(bitmap_, nullptr));
+  void reset(HBITMAP bitmap = nullptr) {
+    if (bitmap_) DeleteObject(bitmap_);
+    bitmap_ = bitmap;
   }
 
  private:

@@ -12,33 +12,58 @@ bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
 }
 
 IconStore& IconStore::Instance() {
-  static IconStore store;  // released when the module unloads
+  static IconStore store;  // what is left is deleted when the module unloads
   return store;
 }
 
-bool IconStore::FindFileIcon(const std::wstring& path, const FileStamp& stamp, IconPixels* pixels) {
+HBITMAP IconStore::FileBitmap(const std::wstring& path, const std::function<HBITMAP()>& make) {
+  const ULONGLONG now = GetTickCount64();
+  {
+    ExclusiveLock hold(&lock_);
+    auto found = files_.find(path);
+    if (found != files_.end() && now - found->second.checked_at < kRecheckMs)
+      return found->second.bitmap.get();
+  }
+  FileStamp stamp;
+  if (!ReadFileStamp(path, &stamp)) return nullptr;
+  {
+    ExclusiveLock hold(&lock_);
+    auto found = files_.find(path);
+    if (found != files_.end() && found->second.stamp == stamp) {
+      found->second.checked_at = now;
+      return found->second.bitmap.get();
+    }
+  }
+  // Made without the lock: reading an icon may take milliseconds.
+  HBITMAP made = make();
+  if (!made) return nullptr;
   ExclusiveLock hold(&lock_);
-  auto found = files_.find(path);
-  if (found == files_.end() || !(found->second.first == stamp)) return false;
-  *pixels = found->second.second;
-  return true;
+  FileEntry& entry = files_[path];
+  if (entry.bitmap.get()) retired_.push_back(std::move(entry.bitmap));
+  entry.stamp = stamp;
+  entry.checked_at = now;
+  entry.bitmap.reset(made);
+  return made;
 }
 
-void IconStore::KeepFileIcon(const std::wstring& path, const FileStamp& stamp,
-                             const IconPixels& pixels) {
+HBITMAP IconStore::ResourceBitmap(UINT key, const std::function<HBITMAP()>& make) {
+  {
+    ExclusiveLock hold(&lock_);
+    auto found = resources_.find(key);
+    if (found != resources_.end()) return found->second.get();
+  }
+  HBITMAP made = make();
+  if (!made) return nullptr;
   ExclusiveLock hold(&lock_);
-  files_[path] = {stamp, pixels};
+  UniqueBitmap& kept = resources_[key];
+  if (kept.get()) retired_.push_back(std::move(kept));  // made twice at once by two threads
+  kept.reset(made);
+  return made;
 }
 
-bool IconStore::FindResourceIcon(UINT id, IconPixels* pixels) {
+void IconStore::Clear() {
   ExclusiveLock hold(&lock_);
-  auto found = resources_.find(id);
-  if (found == resources_.end()) return false;
-  *pixels = found->second;
-  return true;
-}
-
-void IconStore::KeepResourceIcon(UINT id, const IconPixels& pixels) {
-  ExclusiveLock hold(&lock_);
-  resources_[id] = pixels;
+  files_.clear();
+  resources_.clear();
+  retired_.clear();
 }

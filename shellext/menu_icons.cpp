@@ -93,68 +93,31 @@ void CExtensionsShellEx::ResolveThemeEntryPoints() {
 
 HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
   auto cached = m_mapIconBitmaps.find(id);
-  if (cached != m_mapIconBitmaps.end()) return cached->second.get();
-  IconPixels pixels;
-  HBITMAP bitmap = nullptr;
+  if (cached != m_mapIconBitmaps.end()) return cached->second;
   const SIZE size = MenuIconSize();
-  const UINT stored = (static_cast<UINT>(size.cx) << 16) | (id & 0xFFFF);  // one per size
-  if (IconStore::Instance().FindResourceIcon(stored, &pixels)) {
-    bitmap = BitmapFromPixels(pixels);
-  } else {
+  const UINT key = (static_cast<UINT>(size.cx) << 16) | (id & 0xFFFF);  // one per size
+  HBITMAP bitmap = IconStore::Instance().ResourceBitmap(key, [&]() -> HBITMAP {
     UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
-    if (!icon.get()) return nullptr;
-    bitmap = IconToMenuBitmap(icon.get());
-    if (bitmap && PixelsOf(bitmap, &pixels)) IconStore::Instance().KeepResourceIcon(stored, pixels);
-  }
-  if (bitmap) m_mapIconBitmaps.emplace(id, UniqueBitmap(bitmap));
+    return icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
+  });
+  if (bitmap) m_mapIconBitmaps.emplace(id, bitmap);
   return bitmap;
 }
 
 HBITMAP CExtensionsShellEx::GetFileIconBitmap(const std::wstring& path, int index) {
   auto cached = m_mapFileIconBitmaps.find(path);
-  if (cached != m_mapFileIconBitmaps.end()) return cached->second.get();
-  FileStamp stamp;
-  bool stamped = ReadFileStamp(path, &stamp);
-  IconPixels pixels;
-  HBITMAP bitmap = nullptr;
-  if (stamped && IconStore::Instance().FindFileIcon(path, stamp, &pixels)) {
-    bitmap = BitmapFromPixels(pixels);
-  } else {
-    UINT count = ExtractIconExW(path.c_str(), -1, nullptr, nullptr, 0);
-    if (count == 0 || count == UINT_MAX) return nullptr;
+  if (cached != m_mapFileIconBitmaps.end()) return cached->second;
+  HBITMAP bitmap = IconStore::Instance().FileBitmap(path, [&]() -> HBITMAP {
     // Only the large icon is drawn (scaled to small-icon size). The output is real only when
-    // the call reports it: a failing call may leave garbage in it.
+    // the call reports it: a failing call may leave garbage in it. A file without icons gives
+    // none here, so there is no counting them first (that would read the file twice).
     HICON extracted = nullptr;
     if (ExtractIconExW(path.c_str(), index, &extracted, nullptr, 1) != 1) return nullptr;
     UniqueIcon icon(extracted);
-    bitmap = IconToMenuBitmap(icon.get());
-    if (bitmap && stamped && PixelsOf(bitmap, &pixels))
-      IconStore::Instance().KeepFileIcon(path, stamp, pixels);
-  }
-  if (bitmap) m_mapFileIconBitmaps.emplace(path, UniqueBitmap(bitmap));
+    return IconToMenuBitmap(icon.get());
+  });
+  if (bitmap) m_mapFileIconBitmaps.emplace(path, bitmap);
   return bitmap;
-}
-
-HBITMAP CExtensionsShellEx::BitmapFromPixels(const IconPixels& pixels) {
-  // A DIB with its own colours needs no device context.
-  BITMAPINFO info = ArgbInfo({pixels.width, pixels.height});
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap) memcpy(bits, pixels.pixels.data(), pixels.pixels.size() * sizeof(uint32_t));
-  return bitmap;
-}
-
-bool CExtensionsShellEx::PixelsOf(HBITMAP bitmap, IconPixels* pixels) {
-  GdiFlush();
-  DIBSECTION section = {};
-  if (GetObjectW(bitmap, sizeof(section), &section) != sizeof(section) || !section.dsBm.bmBits ||
-      section.dsBm.bmBitsPixel != 32)
-    return false;
-  pixels->width = section.dsBm.bmWidth;
-  pixels->height = section.dsBm.bmHeight;
-  const uint32_t* bits = static_cast<const uint32_t*>(section.dsBm.bmBits);
-  pixels->pixels.assign(bits, bits + static_cast<size_t>(pixels->width) * pixels->height);
-  return true;
 }
 
 HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {

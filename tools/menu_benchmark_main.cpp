@@ -6,16 +6,24 @@
 // without icons (empty paths). Then times CommandUtils::probe_python against two bare
 // CreateProcessW + wait of the same interpreter stand-in. Last, a soak of SOAK right-clicks
 // (default 10,000) with GDI objects and handles counted. Usage: menu_benchmark.exe [CYCLES [SOAK]]
-// (registers a copy of the DLL itself)
+// (registers a copy of the DLL itself).
+//   --peer [CYCLES]     ours and 7-Zip's extension (registered beforehand) alternating, with the
+//                       mean of each step of ours
+//   --first ours|peer   the first right-click of this process, in milliseconds
+//   --calls             what each call a right-click makes costs
 #include <windows.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "command/command_utils.h"
+#include "config/configure.h"
+#include "log/log.h"
 #include "tools/explorer/child_process.h"
 #include "tools/explorer/menu_reader.h"
 #include "tools/explorer/module_copy.h"
@@ -94,50 +102,68 @@ struct Figures {
   double first_ms;
 };
 
-Figures Measure(const ShellHost& host, const std::wstring& file, int cycles) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  std::vector<double> samples;
-  ComPtr<IDataObject> data;
-  if (FAILED(ShellHost::DataObjectFor({file}, &data))) std::exit(3);
-  std::wstring folder = file.substr(0, file.find_last_of(L'\\'));
-  PidlPtr folder_pidl = ShellHost::FolderIdList(folder);
-  for (int i = 0; i < cycles; ++i) {
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
-    {
-      ComPtr<IShellExtInit> init;
-      if (FAILED(host.CreateHandler(&init))) std::exit(3);
-      init->Initialize(folder_pidl.get(), data.get(), nullptr);
-      ComPtr<IContextMenu> menu_handler;
-      init.As(IID_IContextMenu, &menu_handler);
-      UniqueMenu menu(CreatePopupMenu());
-      menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
-    }
-    QueryPerformanceCounter(&end);
-    samples.push_back(1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart);
-  }
+Figures Summary(std::vector<double> samples) {
   double first = samples.front();
   std::sort(samples.begin(), samples.end());
   return {samples[samples.size() / 2], samples[(samples.size() * 99) / 100], first};
 }
 
-}  // namespace
+// The steps of one right-click: create, Initialize, QueryContextMenu, destroy the menu, release.
+constexpr int kSteps = 5;
+const char* const kStepNames[kSteps] = {"create", "Initialize", "QueryContextMenu", "DestroyMenu",
+                                        "release"};
 
-int wmain(int argc, wchar_t** argv) {
-  int cycles = argc > 1 ? _wtoi(argv[1]) : 300;
-  if (cycles < 10) cycles = 10;
-  int soak_cycles = argc > 2 ? _wtoi(argv[2]) : 10000;
-  ModuleCopy copy(L"benchmark");
-  if (!copy.copied() || copy.Register() != 0) {
-    std::fprintf(stderr, "menu_benchmark: cannot register the DLL copy\n");
-    return 2;
+// One right-click on the selection `data` of `folder`, by the handler of class `clsid`; the
+// time of each step is added to `steps` when given. The total, in milliseconds.
+double RightClick(const ShellHost& host, REFCLSID clsid, IDataObject* data,
+                  PCIDLIST_ABSOLUTE folder, std::vector<double>* steps = nullptr) {
+  LARGE_INTEGER marks[kSteps + 1];
+  QueryPerformanceCounter(&marks[0]);
+  {
+    ComPtr<IShellExtInit> init;
+    if (FAILED(host.CreateHandler(&init, clsid))) std::exit(3);
+    QueryPerformanceCounter(&marks[1]);
+    init->Initialize(folder, data, nullptr);
+    QueryPerformanceCounter(&marks[2]);
+    ComPtr<IContextMenu> menu_handler;
+    init.As(IID_IContextMenu, &menu_handler);
+    UniqueMenu menu(CreatePopupMenu());
+    menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
+    QueryPerformanceCounter(&marks[3]);
+    menu.reset();
+    QueryPerformanceCounter(&marks[4]);
   }
-  TempDir sample(L"benchmark-sample");
-  std::wstring file = sample.path() + L"\\main.py";
-  WriteTextFile(file, "print('hello')\n");
+  QueryPerformanceCounter(&marks[5]);
+  if (steps)
+    for (int i = 0; i < kSteps; ++i) (*steps)[i] += Milliseconds(marks[i], marks[i + 1]);
+  return Milliseconds(marks[0], marks[kSteps]);
+}
 
-  // Ten different executables with icons: Wine's own programs.
+// A right-clicked file: its data object is made once beforehand, as Explorer has it at hand.
+struct Selection {
+  explicit Selection(const std::wstring& file)
+      : folder(ShellHost::FolderIdList(file.substr(0, file.find_last_of(L'\\')))) {
+    if (FAILED(ShellHost::DataObjectFor({file}, &data))) std::exit(3);
+  }
+  PidlPtr folder;
+  ComPtr<IDataObject> data;
+};
+
+Figures Measure(const ShellHost& host, const std::wstring& file, int cycles) {
+  Selection selection(file);
+  std::vector<double> samples;
+  for (int i = 0; i < cycles; ++i)
+    samples.push_back(
+        RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(), selection.folder.get()));
+  return Summary(samples);
+}
+
+// The 7-Zip Explorer extension, the peer the right-click is judged against.
+const CLSID kPeerClsid = {
+    0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00}};
+
+// Ten interpreters whose executables carry icons (Wine's own programs), as settings.
+std::string TenInterpreters(bool with_icons) {
   const char* programs[] = {"C:\\windows\\system32\\notepad.exe",
                             "C:\\windows\\regedit.exe",
                             "C:\\windows\\system32\\winecfg.exe",
@@ -148,19 +174,163 @@ int wmain(int argc, wchar_t** argv) {
                             "C:\\windows\\system32\\msiexec.exe",
                             "C:\\windows\\system32\\winefile.exe",
                             "C:\\Program Files\\Internet Explorer\\iexplore.exe"};
-  std::string with_icons = "<configure><log_level>4</log_level>";
-  std::string without_icons = with_icons;
-  for (const char* program : programs) {
-    with_icons += std::string("<python><path>") + program +
-                  "</path><version>3.12.1</version><bits>64</bits></python>";
-    without_icons += "<python><path></path><version>3.12.1</version><bits>64</bits></python>";
-  }
-  with_icons += "</configure>";
-  without_icons += "</configure>";
-  const std::string no_interpreters = "<configure><log_level>4</log_level></configure>";
+  std::string settings = "<configure><log_level>4</log_level>";
+  for (const char* program : programs)
+    settings += std::string("<python><path>") + (with_icons ? program : "") +
+                "</path><version>3.12.1</version><bits>64</bits></python>";
+  return settings + "</configure>";
+}
 
+int MenuItems(const ShellHost& host, REFCLSID clsid, const Selection& selection) {
+  ComPtr<IShellExtInit> init;
+  if (FAILED(host.CreateHandler(&init, clsid))) return -1;
+  init->Initialize(selection.folder.get(), selection.data.get(), nullptr);
+  ComPtr<IContextMenu> menu_handler;
+  init.As(IID_IContextMenu, &menu_handler);
+  UniqueMenu menu(CreatePopupMenu());
+  menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
+  std::function<int(const std::vector<MenuItemView>&)> count = [&](const auto& items) {
+    int n = 0;
+    for (const MenuItemView& item : items) n += 1 + count(item.submenu);
+    return n;
+  };
+  return count(ReadMenu(menu.get()));
+}
+
+// Ours and the peer, alternating right-click by right-click in this one process (the peer is
+// registered by the caller); then the mean of each step of both.
+int ComparePeer(int cycles, const std::wstring& file) {
   ShellHost host;
+  Selection selection(file);
+  std::vector<double> ours, peer, steps(kSteps, 0.0), peer_steps(kSteps, 0.0);
+  for (int i = 0; i < 20; ++i) {  // the first right-clicks are timed by --first, in new processes
+    RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(), selection.folder.get());
+    RightClick(host, kPeerClsid, selection.data.get(), selection.folder.get());
+  }
+  ResourceCounts before = CountResources();
+  for (int i = 0; i < cycles; ++i) {
+    ours.push_back(RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(),
+                              selection.folder.get(), &steps));
+    peer.push_back(
+        RightClick(host, kPeerClsid, selection.data.get(), selection.folder.get(), &peer_steps));
+  }
+  ResourceCounts after = CountResources();
+  Figures a = Summary(ours), b = Summary(peer);
+  std::printf("alternating, %d right-clicks each (menu items: ours %d, peer %d)\n", cycles,
+              MenuItems(host, CLSID_ExtensionsShellEx, selection),
+              MenuItems(host, kPeerClsid, selection));
+  std::printf("  ours: median %.3f ms, p99 %.3f ms\n", a.median_ms, a.p99_ms);
+  std::printf("  peer: median %.3f ms, p99 %.3f ms\n", b.median_ms, b.p99_ms);
+  std::printf("  ratio ours/peer: median %.2f, p99 %.2f\n", a.median_ms / b.median_ms,
+              a.p99_ms / b.p99_ms);
+  std::printf("  GDI objects %ld -> %ld, handles %ld -> %ld\n", before.gdi_objects,
+              after.gdi_objects, before.handles, after.handles);
+  for (const auto* side : {&steps, &peer_steps}) {
+    std::printf("  %s, mean per step:", side == &steps ? "ours" : "peer");
+    for (int i = 0; i < kSteps; ++i) std::printf(" %s %.3f ms", kStepNames[i], (*side)[i] / cycles);
+    std::printf("\n");
+  }
+  return 0;
+}
+
+// What the calls a right-click makes cost here, each the mean of many.
+template <class Call>
+void PerCall(const char* name, Call call) {
+  constexpr int kRuns = 2000;
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  for (int i = 0; i < kRuns; ++i) call();
+  QueryPerformanceCounter(&end);
+  std::printf("  %-44s %7.2f us\n", name, 1000.0 * Milliseconds(start, end) / kRuns);
+}
+
+int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
+  ShellHost host;
+  Selection selection(file);
+  std::printf("per call (mean of 2000):\n");
+  PerCall("create and release a handler", [&] {
+    ComPtr<IShellExtInit> init;
+    host.CreateHandler(&init);
+  });
+  PerCall("GetFileAttributesExW (a stamp)", [&] {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
+  });
+  PerCall("GetFileAttributesW", [&] { GetFileAttributesW(file.c_str()); });
+  log_set_level(LOG_INFO);
+  PerCall("log line written (OutputDebugStringW)",
+          [] { log_write(LOG_INFO, L"cfg.log_level:%d", 4); });
+  PerCall("log line below the threshold", [] { log_write(LOG_DEBUG, L"m_szFile=%s", L"C:\\x"); });
+  Configure configure;
+  PerCall("settings load, file unchanged", [&] { configure.load(copy.config_path()); });
+  PerCall("SHGetPathFromIDListW (the folder)", [&] {
+    wchar_t path[MAX_PATH];
+    SHGetPathFromIDListW(selection.folder.get(), path);
+  });
+  PerCall("IDataObject::GetData(CF_HDROP) and release", [&] {
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (SUCCEEDED(selection.data->GetData(&format, &medium))) ReleaseStgMedium(&medium);
+  });
+  PerCall("CreatePopupMenu, 12 items, DestroyMenu", [] {
+    UniqueMenu menu(CreatePopupMenu());
+    for (UINT i = 0; i < 12; ++i) AppendMenuW(menu.get(), MF_STRING, 100 + i, L"Python 3.12.1 64");
+  });
+  const wchar_t* program = L"C:\\windows\\system32\\winecfg.exe";
+  PerCall("ExtractIconExW, count of an executable's icons",
+          [&] { ExtractIconExW(program, -1, nullptr, nullptr, 0); });
+  PerCall("ExtractIconExW, its first large icon", [&] {
+    HICON icon = nullptr;
+    if (ExtractIconExW(program, 0, &icon, nullptr, 1) == 1) DestroyIcon(icon);
+  });
+  PerCall("CreateDIBSection 16x16x32 and DeleteObject", [] {
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 16, 16, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    void* bits = nullptr;
+    DeleteObject(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+  });
+  return 0;
+}
+
+// The first right-click of a fresh process, by ours or the peer: prints its milliseconds.
+int FirstRightClick(bool peer, const std::wstring& file) {
+  ShellHost host;
+  Selection selection(file);
+  std::vector<double> steps(kSteps, 0.0);
+  double total = RightClick(host, peer ? kPeerClsid : CLSID_ExtensionsShellEx, selection.data.get(),
+                            selection.folder.get(), &steps);
+  std::printf("%.3f", total);
+  if (GetEnvironmentVariableW(L"VELMAR_BENCHMARK_STEPS", nullptr, 0) > 0)
+    for (int i = 0; i < kSteps; ++i) std::printf(" %s %.3f", kStepNames[i], steps[i]);
+  std::printf("\n");
+  return 0;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring mode = argc > 1 ? argv[1] : L"";
+  bool compare = mode == L"--peer", first = mode == L"--first", calls = mode == L"--calls";
+  int cycles = argc > 1 && !first && !calls ? _wtoi(argv[compare ? 2 : 1]) : 300;
+  if (cycles < 10) cycles = 10;
+  int soak_cycles = argc > 2 && !compare && !first && !calls ? _wtoi(argv[2]) : 10000;
+  ModuleCopy copy(L"benchmark");
+  if (!copy.copied() || copy.Register() != 0) {
+    std::fprintf(stderr, "menu_benchmark: cannot register the DLL copy\n");
+    return 2;
+  }
+  TempDir sample(L"benchmark-sample");
+  std::wstring file = sample.path() + L"\\main.py";
+  WriteTextFile(file, "print('hello')\n");
+  const std::string with_icons = TenInterpreters(true);
   copy.WriteConfig(with_icons);
+  if (compare) return ComparePeer(cycles, file);
+  if (calls) return CallCosts(copy, file);
+  if (first) return FirstRightClick(argc > 2 && std::wstring(argv[2]) == L"peer", file);
+
+  const std::string without_icons = TenInterpreters(false);
+  const std::string no_interpreters = "<configure><log_level>4</log_level></configure>";
+  ShellHost host;
   Figures icons = Measure(host, file, cycles);
   int shown = ItemsWithIcons(host, file);
   copy.WriteConfig(without_icons);

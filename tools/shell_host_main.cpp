@@ -31,6 +31,7 @@
 //   getenv NAME           print one of the host's environment variables (or "unset")
 //   peakmem MB            whether the host's peak working set stayed below MB mebibytes
 //   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
+//   wait MS               let MS milliseconds pass, as between two right-clicks
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 // Exits with kHeapCorruptedExit when its heaps are damaged at the end.
 #include <windows.h>
@@ -197,6 +198,8 @@ class Host {
       Soak(_wtoi(next().c_str()));
     } else if (step == L"unload") {
       Unload();
+    } else if (step == L"wait" && *i + 1 < argc) {
+      Sleep(static_cast<DWORD>(_wtoi(next().c_str())));
     } else if (step == L"icon" && *i + 2 < argc) {
       std::wstring path = next();
       Report("icon", WriteIcon(path, next()) ? S_OK : E_FAIL);

@@ -73,8 +73,8 @@ ShellHost::~ShellHost() {
   if (SUCCEEDED(com_)) CoUninitialize();
 }
 
-HRESULT ShellHost::CreateHandler(ComPtr<IShellExtInit>* handler) const {
-  return CoCreateInstance(CLSID_ExtensionsShellEx, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
+HRESULT ShellHost::CreateHandler(ComPtr<IShellExtInit>* handler, REFCLSID clsid) const {
+  return CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
                           handler->put_void());
 }
 

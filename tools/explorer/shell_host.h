@@ -22,7 +22,8 @@ class ShellHost {
   bool ready() const { return SUCCEEDED(com_); }
 
   // Creates the handler through the registered class, as the shell does for each menu.
-  HRESULT CreateHandler(ComPtr<IShellExtInit>* handler) const;
+  HRESULT CreateHandler(ComPtr<IShellExtInit>* handler,
+                        REFCLSID clsid = CLSID_ExtensionsShellEx) const;
 
   // The shell's data object for items of one folder (as a multi-selection in one window).
   static HRESULT DataObjectFor(const std::vector<std::wstring>& paths, ComPtr<IDataObject>* out);
