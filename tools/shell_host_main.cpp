@@ -32,6 +32,7 @@
 //   peakmem MB            whether the host's peak working set stayed below MB mebibytes
 //   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
 //   wait MS               let MS milliseconds pass, as between two right-clicks
+//   free-unused           ask COM to unload what is unused now, as Explorer does from time to time
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 // Exits with kHeapCorruptedExit when its heaps are damaged at the end.
 #include <windows.h>
@@ -198,6 +199,8 @@ class Host {
       Soak(_wtoi(next().c_str()));
     } else if (step == L"unload") {
       Unload();
+    } else if (step == L"free-unused") {
+      CoFreeUnusedLibraries();
     } else if (step == L"wait" && *i + 1 < argc) {
       Sleep(static_cast<DWORD>(_wtoi(next().c_str())));
     } else if (step == L"icon" && *i + 2 < argc) {
