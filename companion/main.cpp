@@ -5,6 +5,11 @@
 // For the installer:
 //   Velmar.exe --install-settings    puts the defaults in place as config.cfg unless there is one
 //   Velmar.exe --uninstall-settings  removes config.cfg while it is still the unchanged defaults
+// For Windows 11's first context menu (the current user's):
+//   Velmar.exe --register-package [PACKAGE]   registers the sparse package (Velmar.msix beside
+//                                             this program by default) with this folder as its
+//                                             external location
+//   Velmar.exe --unregister-package           removes it
 // Exit code 0 on success; otherwise 1 (2 for unknown arguments) with a one-line reason. Output
 // goes to standard output when it is redirected, else to the console it was started from.
 #include <windows.h>
@@ -18,6 +23,7 @@
 #include "companion/detect.h"
 #include "companion/main_window.h"
 #include "companion/settings_file.h"
+#include "companion/sparse_package.h"
 #include "config/configure.h"
 
 namespace {
@@ -84,13 +90,25 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
                                                  : TakeUnchangedSettings(ProgramFolder(), &reason);
     return done ? 0 : Fail(out, reason);
   }
+  if ((args[0] == L"--register-package" && args.size() <= 2) ||
+      (args[0] == L"--unregister-package" && args.size() == 1)) {
+    std::wstring reason;
+    bool done =
+        args[0] == L"--unregister-package"
+            ? UnregisterSparsePackage(&reason)
+            : RegisterSparsePackage(args.size() == 2 ? args[1] : ProgramFolder() + L"\\Velmar.msix",
+                                    ProgramFolder(), &reason);
+    const wchar_t* what = args[0] == L"--unregister-package" ? L"remove" : L"register";
+    return done ? 0 : Fail(out, std::wstring(L"cannot ") + what + L" the package: " + reason);
+  }
   const bool list = args.size() == 1 && args[0] == L"--list";
   const bool detect = !args.empty() && args[0] == L"--detect" &&
                       (args.size() == 1 || (args.size() == 2 && args[1] == L"--save"));
   if (!list && !detect)
     return Fail(
         out,
-        L"usage: Velmar.exe --list | --detect [--save] | --install-settings | --uninstall-settings",
+        L"usage: Velmar.exe --list | --detect [--save] | --install-settings | --uninstall-settings"
+        L" | --register-package [PACKAGE] | --unregister-package",
         2);
 
   const std::wstring config_path = ProgramFolder() + L"\\config.cfg";

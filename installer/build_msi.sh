@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package with wixl.
-#   build_msi.sh OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID DLL EXE DEFAULT_SETTINGS ICON
+#   build_msi.sh OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID COMMAND_CLASS_ID DLL EXE
+#                DEFAULT_SETTINGS ICON
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
 set -euo pipefail
-[ $# -eq 9 ] || {
-  echo "usage: $0 OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID DLL EXE DEFAULT_SETTINGS ICON" >&2
+[ $# -eq 10 ] || {
+  echo "usage: $0 OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID COMMAND_CLASS_ID DLL EXE" \
+    "DEFAULT_SETTINGS ICON" >&2
   exit 2
 }
-out=$1 version=$2 upgrade_code=$3 product_code=$4 class_id=$5
-shift 5
+out=$1 version=$2 upgrade_code=$3 product_code=$4 class_id=$5 command_class_id=$6
+shift 6
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 stage=$(mktemp -d "${out%.msi}.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
@@ -23,6 +25,7 @@ cp "$here/Velmar.wxs" "$stage/"
 
 messages=$(cd "$stage" && wixl -a x64 -D "Version=$version" -D "UpgradeCode=$upgrade_code" \
   -D "ProductCode=$product_code" -D "ClassId=$class_id" \
+  -D "CommandClassId=$command_class_id" \
   -o package.msi Velmar.wxs 2>&1) || {
   printf '%s\n' "$messages" >&2
   exit 1

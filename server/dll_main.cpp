@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "server/module.h"
+#include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/icon_store.h"
 
@@ -10,6 +11,7 @@ comfw::CComModule g_comModule;
 
 COMFW_BEGIN_OBJECT_MAP(ObjectMap)
 COMFW_OBJECT_ENTRY(CLSID_ExtensionsShellEx, CExtensionsShellEx)
+COMFW_OBJECT_ENTRY(CLSID_ExplorerCommand, CExplorerCommand)
 COMFW_END_OBJECT_MAP()
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {

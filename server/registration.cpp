@@ -4,6 +4,7 @@
 
 #include "framework/reg_key.h"
 #include "server/module.h"
+#include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
 
 namespace {
@@ -17,9 +18,9 @@ const wchar_t* const kHandlerKeys[] = {
     L"Directory\\Background\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
 };
 
-std::wstring ClassIdText() {
+std::wstring ClassIdText(REFCLSID clsid = CLSID_ExtensionsShellEx) {
   wchar_t text[64] = {};
-  StringFromGUID2(CLSID_ExtensionsShellEx, text, 64);
+  StringFromGUID2(clsid, text, 64);
   return text;
 }
 
@@ -58,6 +59,30 @@ std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsi
            {},
            {{L"VelmarExtensionsShell", KeyRemoval::ForceRemove, {{L"", clsid_text}}, {}}}}}}}},
   };
+}
+
+std::vector<comfw::RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
+                                                               const std::wstring& module_path) {
+  using comfw::KeyRemoval;
+  return {{L"CLSID",
+           KeyRemoval::NoRemove,
+           {},
+           {{clsid_text,
+             KeyRemoval::ForceRemove,
+             {{L"", L"Velmar Python here command"}},
+             {{L"InprocServer32",
+               KeyRemoval::Unmarked,
+               {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
+               {}}}}}}};
+}
+
+HRESULT WINAPI CExplorerCommand::UpdateRegistry(BOOL bRegister) {
+  std::wstring module_path = ModulePath();
+  if (module_path.empty()) return E_FAIL;
+  std::vector<comfw::RegistryKeySpec> script =
+      CommandClassRegistryScript(ClassIdText(CLSID_ExplorerCommand), module_path);
+  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, script)
+                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, script);
 }
 
 HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {

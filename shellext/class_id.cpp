@@ -1,4 +1,5 @@
 #include "shellext/class_id.h"
 
-// The value comes from the build (VELMAR_CLASS_ID in CMakeLists.txt).
+// The values come from the build (CMakeLists.txt).
 extern "C" const CLSID CLSID_ExtensionsShellEx = VELMAR_CLASS_ID_VALUE;
+extern "C" const CLSID CLSID_ExplorerCommand = VELMAR_COMMAND_CLASS_ID_VALUE;

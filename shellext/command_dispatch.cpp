@@ -1,5 +1,5 @@
-// What a chosen menu item does: open the companion application, or probe the interpreter and
-// open a console with it.
+// The submenu's commands and what a chosen one does: open the companion application, or probe the
+// interpreter and open a console with it.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -12,10 +12,12 @@
 #include "command/text_encoding.h"
 #include "log/log.h"
 #include "shellext/extensions_shell_ex.h"
+#include "shellext/menu_commands.h"
 
 namespace {
 
 const wchar_t kHelpText[] = L"Git shell extensions";
+const wchar_t kCompanionLabel[] = L"Open Velmar";
 
 }  // namespace
 
@@ -43,29 +45,41 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
       return E_INVALIDARG;
     }
     log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.c_str());
-    const std::wstring path = found->second;
-    const std::wstring start_folder = m_szFilePath;
-
-    if (path == m_strCompanionPath) {
-      HINSTANCE result = ShellExecuteW(nullptr, L"open", m_strCompanionPath.c_str(), nullptr,
-                                       start_folder.c_str(), SW_SHOWNORMAL);
-      UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
-      if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
-      return S_OK;
-    }
-
-    std::wstring version, bits, venv_name;
-    CommandUtils::probe_python(path, version, bits);
-    CommandUtils::get_venv_prompt(path, venv_name);
-    // Both come from files in folders anyone may have written: only plain text reaches cmd.
-    const std::wstring command_template = to_wide(configure.config.command_line, CP_ACP);
-    const bool terminal = CommandUtils::starts_windows_terminal(command_template);
-    CommandUtils::open_console(
-        path, command_template, start_folder,
-        ComposePrompt(CommandUtils::neutralize_prompt_part(venv_name, terminal),
-                      CommandUtils::neutralize_prompt_part(version, terminal), bits));
+    const std::wstring& path = found->second;
+    RunMenuCommand({L"", path, path == m_strCompanionPath}, m_szFilePath,
+                   configure.config.command_line);
     return S_OK;
   });
+}
+
+std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path) {
+  std::vector<MenuCommand> commands;
+  for (const PythonEntry& entry : config.python)
+    commands.push_back({to_wide(menu_label(entry), CP_ACP), to_wide(entry.path, CP_ACP), false});
+  if (CExtensionsShellEx::FileExists(companion_path.c_str()))
+    commands.push_back({kCompanionLabel, companion_path, true});
+  return commands;
+}
+
+void RunMenuCommand(const MenuCommand& command, const std::wstring& start_folder,
+                    const std::string& command_line) {
+  if (command.companion) {
+    HINSTANCE result = ShellExecuteW(nullptr, L"open", command.path.c_str(), nullptr,
+                                     start_folder.c_str(), SW_SHOWNORMAL);
+    UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
+    if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
+    return;
+  }
+  std::wstring version, bits, venv_name;
+  CommandUtils::probe_python(command.path, version, bits);
+  CommandUtils::get_venv_prompt(command.path, venv_name);
+  // Both come from files in folders anyone may have written: only plain text reaches cmd.
+  const std::wstring command_template = to_wide(command_line, CP_ACP);
+  const bool terminal = CommandUtils::starts_windows_terminal(command_template);
+  CommandUtils::open_console(command.path, command_template, start_folder,
+                             CExtensionsShellEx::ComposePrompt(
+                                 CommandUtils::neutralize_prompt_part(venv_name, terminal),
+                                 CommandUtils::neutralize_prompt_part(version, terminal), bits));
 }
 
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,

@@ -9,11 +9,10 @@
 #include "log/log.h"
 #include "server/resource.h"
 #include "shellext/extensions_shell_ex.h"
+#include "shellext/menu_commands.h"
 
 namespace {
 
-const wchar_t kSubmenuLabel[] = L"Python here";
-const wchar_t kCompanionLabel[] = L"Open Velmar";
 constexpr UINT kItemMask = MIIM_ID | MIIM_DATA | MIIM_STRING;
 
 HINSTANCE ModuleInstance() { return comfw::g_module->GetModuleInstance(); }
@@ -63,7 +62,7 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
     item.wID = uidFirstCmd + offset;
     item.hSubMenu = submenu;
     item.dwItemData = reinterpret_cast<ULONG_PTR>(ModuleInstance());
-    item.dwTypeData = const_cast<wchar_t*>(kSubmenuLabel);
+    item.dwTypeData = const_cast<wchar_t*>(kPythonHereLabel);
     item.hbmpItem = IsVersion6OrLater() ? GetResourceIconBitmap(IDI_MODULE_ICON) : HBMMENU_CALLBACK;
     if (!InsertMenuItemW(hmenu, menuIndex, TRUE, &item)) {
       // The host's menu does not hold the submenu: nobody else would ever destroy it.
@@ -75,12 +74,12 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
 
     const std::vector<PythonEntry>& entries = configure.config.python;
     log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
-    for (const PythonEntry& entry : entries) {
-      if (!fits(offset)) break;
-      std::wstring path = to_wide(entry.path, CP_ACP);
-      std::wstring label = to_wide(menu_label(entry), CP_ACP);
-      UINT used = AddFileIconItem(submenu, label, path, 0, uidFirstCmd, offset, menuIndex);
-      m_mapCommands[used] = path;
+    const std::vector<MenuCommand> commands = MenuCommands(configure.config, m_strCompanionPath);
+    for (const MenuCommand& command : commands) {
+      if (command.companion || !fits(offset)) break;
+      UINT used =
+          AddFileIconItem(submenu, command.label, command.path, 0, uidFirstCmd, offset, menuIndex);
+      m_mapCommands[used] = command.path;
       ++menuIndex;
       ++offset;
     }
@@ -91,8 +90,8 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
                 static_cast<unsigned>(entries.size()));
     if (!fits(offset)) {
       log_write(LOG_ERROR, L"Menu full: Open Velmar not shown");
-    } else if (FileExists(m_strCompanionPath.c_str())) {
-      UINT used = AddResourceIconItem(submenu, kCompanionLabel, IDI_MODULE_ICON, uidFirstCmd,
+    } else if (!commands.empty() && commands.back().companion) {
+      UINT used = AddResourceIconItem(submenu, commands.back().label, IDI_MODULE_ICON, uidFirstCmd,
                                       offset, menuIndex);
       m_mapCommands[used] = m_strCompanionPath;
       ++menuIndex;

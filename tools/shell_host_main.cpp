@@ -32,6 +32,13 @@
 //   peakmem MB            whether the host's peak working set stayed below MB mebibytes
 //   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
 //   wait MS               let MS milliseconds pass, as between two right-clicks
+//   xselect N P1 .. PN    Windows 11's menu: the shell item array for N items (a background
+//                         comes as its folder: xselect 1 DIR)
+//   xmenu                 create the command class, print its title, icon, flags and state for
+//                         the items, and each subcommand's
+//   xinvoke N             Invoke subcommand N (from 1) with the items
+//   xcompare              whether the last classic submenu and the subcommands show the same
+//                         titles in the same order
 //   free-unused           ask COM to unload what is unused now, as Explorer does from time to time
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 // Exits with kHeapCorruptedExit when its heaps are damaged at the end.
@@ -199,6 +206,24 @@ class Host {
       Soak(_wtoi(next().c_str()));
     } else if (step == L"unload") {
       Unload();
+    } else if (step == L"xselect" && TakePaths(argc, argv, i, &paths)) {
+      std::vector<PidlPtr> lists;
+      std::vector<PCIDLIST_ABSOLUTE> raw;
+      for (const std::wstring& path : paths) {
+        lists.push_back(ShellHost::FolderIdList(path));
+        raw.push_back(lists.back().get());
+      }
+      Report("xselect", SHCreateShellItemArrayFromIDLists(static_cast<UINT>(raw.size()), raw.data(),
+                                                          items_.put()));
+    } else if (step == L"xmenu") {
+      ExplorerMenu();
+    } else if (step == L"xinvoke" && *i + 1 < argc) {
+      size_t n = static_cast<size_t>(_wtoi(next().c_str()));
+      Report("xinvoke", n >= 1 && n <= subcommands_.size()
+                            ? subcommands_[n - 1]->Invoke(items_.get(), nullptr)
+                            : E_INVALIDARG);
+    } else if (step == L"xcompare") {
+      ExplorerCompare();
     } else if (step == L"free-unused") {
       CoFreeUnusedLibraries();
     } else if (step == L"wait" && *i + 1 < argc) {
@@ -246,6 +271,69 @@ class Host {
     menu_.reset();
     handler_.reset();
     kept_.clear();
+    subcommands_.clear();
+    command_.reset();
+    items_.reset();
+  }
+
+  // Windows 11's menu for `items_`: the command and its subcommands, printed.
+  void ExplorerMenu() {
+    HRESULT hr = CoCreateInstance(CLSID_ExplorerCommand, nullptr, CLSCTX_INPROC_SERVER,
+                                  IID_IExplorerCommand, command_.put_void());
+    Report("xcreate", hr);
+    if (FAILED(hr)) return;
+    EXPCMDFLAGS flags = 0;
+    command_->GetFlags(&flags);
+    std::printf("xcommand %s flags=0x%lX\n", Describe(command_.get()).c_str(),
+                static_cast<unsigned long>(flags));
+    subcommands_.clear();
+    ComPtr<IEnumExplorerCommand> list;
+    Report("xenum", command_->EnumSubCommands(list.put()));
+    if (!list) return;
+    for (;;) {
+      ComPtr<IExplorerCommand> sub;
+      ULONG fetched = 0;
+      if (list->Next(1, sub.put(), &fetched) != S_OK || fetched != 1) break;
+      std::printf("  xitem %zu %s\n", subcommands_.size() + 1, Describe(sub.get()).c_str());
+      subcommands_.push_back(std::move(sub));
+    }
+  }
+
+  // Title, icon and state of a command for `items_`.
+  std::string Describe(IExplorerCommand* command) {
+    auto text = [](HRESULT hr, LPWSTR value) {
+      std::string out = SUCCEEDED(hr) && value ? "\"" + Utf8(value) + "\"" : "none";
+      CoTaskMemFree(value);
+      return out;
+    };
+    LPWSTR title = nullptr, icon = nullptr;
+    HRESULT title_hr = command->GetTitle(items_.get(), &title);
+    HRESULT icon_hr = command->GetIcon(items_.get(), &icon);
+    EXPCMDSTATE state = 0;
+    HRESULT state_hr = command->GetState(items_.get(), TRUE, &state);
+    char state_text[32];
+    std::snprintf(state_text, sizeof(state_text), "0x%lX", static_cast<unsigned long>(state));
+    return text(title_hr, title) + " icon=" + text(icon_hr, icon) +
+           " state=" + (SUCCEEDED(state_hr) ? state_text : "failed");
+  }
+
+  void ExplorerCompare() {
+    std::vector<std::string> classic, explorer;
+    for (const MenuItemView& item : ReadMenu(menu_.get()))
+      for (const MenuItemView& sub : item.submenu) classic.push_back(Utf8(sub.text));
+    for (const auto& sub : subcommands_) {
+      LPWSTR title = nullptr;
+      explorer.push_back(SUCCEEDED(sub->GetTitle(items_.get(), &title)) && title ? Utf8(title)
+                                                                                 : "");
+      CoTaskMemFree(title);
+    }
+    if (classic == explorer) {
+      std::printf("xcompare: same %zu items\n", classic.size());
+      return;
+    }
+    std::printf("xcompare: differ\n");
+    for (const std::string& text : classic) std::printf("  classic \"%s\"\n", text.c_str());
+    for (const std::string& text : explorer) std::printf("  explorer \"%s\"\n", text.c_str());
   }
 
  private:
@@ -431,6 +519,9 @@ class Host {
   UINT position_ = 0, flags_ = CMF_NORMAL, last_ = 0x7FFF;
   std::map<HBITMAP, int> bitmaps_;
   std::map<std::wstring, FILETIME> stamps_;
+  ComPtr<IShellItemArray> items_;
+  ComPtr<IExplorerCommand> command_;
+  std::vector<ComPtr<IExplorerCommand>> subcommands_;
 };
 
 }  // namespace

@@ -3,6 +3,7 @@
 32-bit images of 16, 32, 48, 64, 128 and 256 pixels (the largest PNG-compressed).
 
 Usage: make_icon.py OUTPUT.ico [PREVIEW.png]   (Python 3 standard library only)
+       make_icon.py --png SIZE OUTPUT.png       one image of SIZE pixels (the package's images)
 """
 import struct
 import sys
@@ -96,6 +97,10 @@ def png(rows):
 
 
 def main():
+    if sys.argv[1] == '--png':
+        with open(sys.argv[3], 'wb') as f:
+            f.write(png(render(int(sys.argv[2]))))
+        return
     images = {size: render(size) for size in SIZES}
     entries = [(size, png(images[size]) if size == 256 else bmp_entry(images[size]))
                for size in SIZES]

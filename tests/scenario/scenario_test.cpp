@@ -12,6 +12,7 @@
 #include <shlobj.h>
 
 #include <gtest/gtest.h>
+#include <tinyxml2.h>
 
 #include <fstream>
 #include <iomanip>
@@ -174,6 +175,32 @@ std::string PendingRenames() {
   return Ascii(text);
 }
 
+// An XML document's elements with their attributes, one per line, indented by depth.
+void PrintElements(const tinyxml2::XMLElement* element, int depth, std::string* out) {
+  for (; element; element = element->NextSiblingElement()) {
+    *out += std::string(2 * depth, ' ') + element->Name();
+    for (const tinyxml2::XMLAttribute* a = element->FirstAttribute(); a; a = a->Next())
+      *out += std::string(" ") + a->Name() + "=\"" + a->Value() + "\"";
+    const char* text = element->GetText();
+    *out += text ? std::string(": ") + text + "\n" : "\n";
+    PrintElements(element->FirstChildElement(), depth + 1, out);
+  }
+}
+
+// A program's embedded manifest (resource 1), as text.
+std::string EmbeddedManifest(const std::wstring& program) {
+  HMODULE module = LoadLibraryExW(program.c_str(), nullptr,
+                                  LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  if (!module) return "";
+  std::string text;
+  HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(1), RT_MANIFEST);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  if (loaded)
+    text.assign(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+  FreeLibrary(module);
+  return text;
+}
+
 class Scenario {
  public:
   Scenario() : root_(L"scenario") {}
@@ -324,6 +351,12 @@ class Scenario {
     } else if (command == "run") {  // a program's full exit code (its own quoting)
       if (rest.find("msiexec") != std::string::npos) packages_used_ = true;
       Print("run " + rest + ": exit=" + std::to_string(RunAndWait(Wide(rest), 180000)));
+    } else if (command == "program") {  // a program's exit code and what it printed
+      CapturedRun run = RunUnderDebugger(Wide(rest));
+      Print("program " + rest + ": exit=" + std::to_string(run.exit_code));
+      std::istringstream lines(run.output);
+      for (std::string entry; std::getline(lines, entry);)
+        Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
     } else if (command == "snapshot") {  // what the package and registration may touch
       snapshot_ = TakeSnapshot(PackageAreas());
     } else if (command == "changes") {  // the registry since the last snapshot or changes
@@ -363,6 +396,18 @@ class Scenario {
       CloseHandle(info.hThread);
       HANDLE waits[] = {ready.get(), holder_.get()};
       ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0);
+    } else if (command ==
+               "manifest") {  // an XML file's or a program's manifest, element by element
+      std::string text = rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".exe") == 0
+                             ? EmbeddedManifest(Wide(rest))
+                             : ReadTextFile(Wide(rest));
+      tinyxml2::XMLDocument document;
+      if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+        Print("manifest " + rest + ": not well-formed: " + document.ErrorStr());
+      } else {
+        Print("manifest " + rest + ":");
+        PrintElements(document.RootElement(), 1, &transcript_);
+      }
     } else if (command == "release") {
       Release();
     } else if (command == "detect-from") {  // registry|profile|conda|start|path|apps VALUE

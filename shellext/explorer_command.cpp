@@ -1,0 +1,239 @@
+#include "shellext/explorer_command.h"
+
+#include <shlwapi.h>
+
+#include "framework/com_ptr.h"
+#include "framework/fault_point.h"
+#include "framework/module.h"
+#include "framework/no_throw.h"
+#include "log/log.h"
+#include "server/resource.h"
+#include "shellext/extensions_shell_ex.h"
+
+namespace {
+
+const wchar_t kConfigFileName[] = L"config.cfg";
+const wchar_t kCompanionFileName[] = L"Velmar.exe";
+
+std::wstring ModulePath() {
+  wchar_t path[MAX_PATH] = {};
+  DWORD length = GetModuleFileNameW(comfw::g_module->GetModuleInstance(), path, MAX_PATH);
+  return length != 0 && length < MAX_PATH ? path : L"";
+}
+
+std::wstring ModuleFolder() {
+  std::wstring path = ModulePath();
+  return path.substr(0, path.find_last_of(L'\\') + 1);
+}
+
+// The module's own icon, as a resource reference Explorer loads itself.
+std::wstring ModuleIconReference() {
+  return ModulePath() + L",-" + std::to_wstring(IDI_MODULE_ICON);
+}
+
+HRESULT Duplicate(const std::wstring& text, LPWSTR* out) {
+  if (!out) return E_POINTER;
+  return SHStrDupW(text.c_str(), out);
+}
+
+// One item of the submenu.
+class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadModel>,
+                            public IExplorerCommand {
+ public:
+  COMFW_BEGIN_COM_MAP(CExplorerSubCommand)
+  COMFW_INTERFACE_ENTRY_IID(IID_IExplorerCommand, IExplorerCommand)
+  COMFW_END_COM_MAP()
+
+  void Set(const MenuCommand& command, const std::string& command_line) {
+    command_ = command;
+    command_line_ = command_line;
+  }
+
+  STDMETHOD(GetTitle)(IShellItemArray*, LPWSTR* name) override {
+    return comfw::NoThrow([&] { return Duplicate(command_.label, name); });
+  }
+  STDMETHOD(GetIcon)(IShellItemArray*, LPWSTR* icon) override {
+    return comfw::NoThrow([&]() -> HRESULT {
+      if (icon) *icon = nullptr;
+      if (command_.companion) return Duplicate(ModuleIconReference(), icon);
+      // The interpreter's own first icon; an entry without a path has none.
+      if (command_.path.empty()) return E_NOTIMPL;
+      return Duplicate(command_.path + L",0", icon);
+    });
+  }
+  STDMETHOD(GetToolTip)(IShellItemArray*, LPWSTR* tip) override {
+    if (tip) *tip = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHOD(GetCanonicalName)(GUID* name) override {
+    if (name) *name = GUID_NULL;
+    return E_NOTIMPL;
+  }
+  STDMETHOD(GetState)(IShellItemArray*, BOOL, EXPCMDSTATE* state) override {
+    if (!state) return E_POINTER;
+    *state = ECS_ENABLED;
+    return S_OK;
+  }
+  STDMETHOD(Invoke)(IShellItemArray* items, IBindCtx*) override {
+    return comfw::NoThrow([&]() -> HRESULT {
+      VELMAR_FAULT_POINT(L"ExplorerInvoke");
+      std::wstring folder;
+      if (!SelectionStartFolder(items, &folder)) return E_INVALIDARG;
+      log_write(LOG_DEBUG, L"ExplorerCommand::Invoke: %s", command_.path.c_str());
+      RunMenuCommand(command_, folder, command_line_);
+      return S_OK;
+    });
+  }
+  STDMETHOD(GetFlags)(EXPCMDFLAGS* flags) override {
+    if (!flags) return E_POINTER;
+    *flags = ECF_DEFAULT;
+    return S_OK;
+  }
+  STDMETHOD(EnumSubCommands)(IEnumExplorerCommand** commands) override {
+    if (commands) *commands = nullptr;
+    return E_NOTIMPL;
+  }
+
+ private:
+  MenuCommand command_;
+  std::string command_line_;
+};
+
+// The subcommands, in menu order.
+class CExplorerCommandList : public comfw::CComObjectRootEx<comfw::CComSingleThreadModel>,
+                             public IEnumExplorerCommand {
+ public:
+  COMFW_BEGIN_COM_MAP(CExplorerCommandList)
+  COMFW_INTERFACE_ENTRY_IID(IID_IEnumExplorerCommand, IEnumExplorerCommand)
+  COMFW_END_COM_MAP()
+
+  void Add(IExplorerCommand* command) { commands_.emplace_back(command); }
+
+  STDMETHOD(Next)(ULONG count, IExplorerCommand** out, ULONG* fetched) override {
+    if (!out || (count != 1 && !fetched)) return E_POINTER;
+    ULONG given = 0;
+    for (; given < count && next_ < commands_.size(); ++given, ++next_) {
+      out[given] = commands_[next_].get();
+      out[given]->AddRef();
+    }
+    if (fetched) *fetched = given;
+    return given == count ? S_OK : S_FALSE;
+  }
+  STDMETHOD(Skip)(ULONG count) override {
+    next_ = count < commands_.size() - next_ ? next_ + count : commands_.size();
+    return next_ < commands_.size() ? S_OK : S_FALSE;
+  }
+  STDMETHOD(Reset)() override {
+    next_ = 0;
+    return S_OK;
+  }
+  STDMETHOD(Clone)(IEnumExplorerCommand** copy) override {
+    if (copy) *copy = nullptr;
+    return E_NOTIMPL;
+  }
+
+ private:
+  std::vector<comfw::CComPtr<IExplorerCommand>> commands_;
+  size_t next_ = 0;
+};
+
+}  // namespace
+
+bool SelectionStartFolder(IShellItemArray* items, std::wstring* folder) {
+  DWORD count = 0;
+  if (!items || FAILED(items->GetCount(&count)) || count != 1) return false;
+  comfw::CComPtr<IShellItem> item;
+  if (FAILED(items->GetItemAt(0, item.put()))) return false;
+  LPWSTR path = nullptr;
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return false;
+  wchar_t start[MAX_PATH] = {};
+  bool fits = lstrlenW(path) < MAX_PATH;
+  if (fits) lstrcpyW(start, path);
+  CoTaskMemFree(path);
+  if (!fits) return false;
+  if (!CExtensionsShellEx::IsDirectory(start)) PathRemoveFileSpecW(start);
+  *folder = start;
+  return true;
+}
+
+CExplorerCommand::~CExplorerCommand() {
+  if (m_pSite) m_pSite->Release();
+}
+
+STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* name) {
+  return comfw::NoThrow([&] { return Duplicate(kPythonHereLabel, name); });
+}
+
+STDMETHODIMP CExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
+  return comfw::NoThrow([&] { return Duplicate(ModuleIconReference(), icon); });
+}
+
+STDMETHODIMP CExplorerCommand::GetToolTip(IShellItemArray*, LPWSTR* tip) {
+  if (tip) *tip = nullptr;
+  return E_NOTIMPL;
+}
+
+STDMETHODIMP CExplorerCommand::GetCanonicalName(GUID* name) {
+  if (!name) return E_POINTER;
+  *name = CLSID_ExplorerCommand;
+  return S_OK;
+}
+
+STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTATE* state) {
+  return comfw::NoThrow([&]() -> HRESULT {
+    VELMAR_FAULT_POINT(L"GetState");
+    if (!state) return E_POINTER;
+    std::wstring folder;
+    *state = SelectionStartFolder(items, &folder) ? ECS_ENABLED : ECS_HIDDEN;
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CExplorerCommand::Invoke(IShellItemArray*, IBindCtx*) { return E_NOTIMPL; }
+
+STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* flags) {
+  if (!flags) return E_POINTER;
+  *flags = ECF_HASSUBCOMMANDS;
+  return S_OK;
+}
+
+STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
+  return comfw::NoThrow([&]() -> HRESULT {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    VELMAR_FAULT_POINT(L"EnumSubCommands");
+    const std::wstring folder = ModuleFolder();
+    if (folder.empty()) return E_FAIL;
+    Configure configure;
+    bool loaded = configure.load(folder + kConfigFileName);
+    log_set_level(loaded ? configure.config.log_level : LOG_INFO);
+    comfw::CComObject<CExplorerCommandList>* list = nullptr;
+    HRESULT hr = comfw::CComObject<CExplorerCommandList>::CreateInstance(&list);
+    if (FAILED(hr)) return hr;
+    comfw::CComPtr<IEnumExplorerCommand> owner(list);
+    for (const MenuCommand& command : MenuCommands(configure.config, folder + kCompanionFileName)) {
+      comfw::CComObject<CExplorerSubCommand>* sub = nullptr;
+      hr = comfw::CComObject<CExplorerSubCommand>::CreateInstance(&sub);
+      if (FAILED(hr)) return hr;
+      comfw::CComPtr<IExplorerCommand> keep(sub);
+      sub->Set(command, configure.config.command_line);
+      list->Add(keep.get());
+    }
+    log_write(LOG_DEBUG, L"ExplorerCommand::EnumSubCommands: settings loaded %d", loaded ? 1 : 0);
+    *out = owner.Detach();
+    return S_OK;
+  });
+}
+
+STDMETHODIMP CExplorerCommand::SetSite(IUnknown* site) {
+  if (site) site->AddRef();
+  if (m_pSite) m_pSite->Release();
+  m_pSite = site;
+  return S_OK;
+}
+
+STDMETHODIMP CExplorerCommand::GetSite(REFIID riid, void** site) {
+  if (!site) return E_POINTER;
+  *site = nullptr;
+  return m_pSite ? m_pSite->QueryInterface(riid, site) : E_FAIL;
+}
