@@ -2,7 +2,8 @@
 # Builds the extension and its installer package, installs the package silently into a private
 # Wine prefix the way an administrator would, and plays Explorer: right-clicks on a folder's
 # background, a file, a folder and two files, printing what the extension logged for each and
-# the menu it built; then chooses interpreters and the companion, and removes the package.
+# the menu it built; then chooses interpreters and the companion, shows Windows 11's menu, and
+# removes the package.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -109,6 +110,12 @@ console() {
 }
 console '"Python 3.11.7 64" (the virtual environment Velmar found)' 3
 console '"Python 3.12.1 64"' 2
+
+echo
+echo "== Windows 11's first menu (the command class the sparse package names), on the project folder"
+wine "$bin/shell_host.exe" xselect 1 "$project" xmenu | tr -d '\r' | sed 's/^/   /'
+echo "-- registering the package needs Windows's package manager:"
+wine "$install_dir/Velmar.exe" --register-package | tr -d '\r' | sed 's/^/   /' || true
 
 echo
 echo "== msiexec /x $(basename "$package") /qn /norestart"

@@ -238,6 +238,11 @@ class Scenario {
   // Runs one command line of a scenario and appends what it prints.
   void Run(std::string line) {
     std::string command = line.substr(0, line.find(' '));
+    struct Remember {  // the command before the next one
+      std::string& previous;
+      const std::string& command;
+      ~Remember() { previous = command; }
+    } remember{previous_, command};
     std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : "";
     // A file's text: escapes (\n \r \xE9) first, so that a path put in by %ROOT% keeps its "\r".
     if (command == "file" && rest.find(' ') != std::string::npos) {
@@ -426,11 +431,15 @@ class Scenario {
         Print("offered " + entry.path + " " + entry.version + " " + entry.bits);
       Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
     } else if (command == "register" || command == "unregister") {
-      RegistrySnapshot before = TakeSnapshot(RegistrationAreas());
+      // Right after another of these the registry is as that one left it.
+      RegistrySnapshot before = previous_ == "register" || previous_ == "unregister"
+                                    ? std::move(registration_)
+                                    : TakeSnapshot(RegistrationAreas());
       unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
       registered_ = command == "register" && code == 0;
       Print(command + "=" + std::to_string(code));
-      transcript_ += Changes(before, TakeSnapshot(RegistrationAreas()), false);
+      registration_ = TakeSnapshot(RegistrationAreas());
+      transcript_ += Changes(before, registration_, false);
     } else if (command == "without-approved") {  // as for a user who may not write HKLM
       ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
       approved_removed_ = true;
@@ -536,7 +545,8 @@ class Scenario {
   };
   std::vector<Key> keys_;
   Sources sources_ = NoSources();
-  RegistrySnapshot snapshot_;
+  RegistrySnapshot snapshot_, registration_;
+  std::string previous_;
   UniqueHandle holder_;
   bool registered_ = false, approved_removed_ = false, dpi_set_ = false, packages_used_ = false;
   std::string transcript_;
