@@ -39,8 +39,6 @@ LONG CRegKey::SetStringValue(const wchar_t* name, const wchar_t* value) {
 
 LONG CRegKey::DeleteValue(const wchar_t* name) { return RegDeleteValueW(m_hKey, name); }
 
-
-
 LONG DeleteKeyTree(HKEY parent, const wchar_t* name) {
   CRegKey key;
   LONG result = key.Open(parent, name, KEY_READ | KEY_WRITE);
