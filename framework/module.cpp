@@ -63,4 +63,11 @@ HRESULT CComModule::UnregisterServer() {
   return S_OK;
 }
 
+std::wstring CComModule::GetModulePath() const {
+  std::wstring path(32768, L'\0');
+  DWORD length = GetModuleFileNameW(m_hInst, &path[0], static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
 }  // namespace comfw

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include <string>
+
 namespace comfw {
 
 // Makes an object (or a class factory) and queries it for an interface. For a class factory
@@ -34,6 +36,8 @@ class CComModule {
   LONG Unlock() { return InterlockedDecrement(&m_nLockCnt); }
   LONG GetLockCount() const { return m_nLockCnt; }
   HINSTANCE GetModuleInstance() const { return m_hInst; }
+  // The module file's full path; empty when it cannot be had.
+  std::wstring GetModulePath() const;
 
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
   // Registers (or unregisters) every class of the map.

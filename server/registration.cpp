@@ -24,12 +24,31 @@ std::wstring ClassIdText(REFCLSID clsid = CLSID_ExtensionsShellEx) {
   return text;
 }
 
-std::wstring ModulePath() {
-  std::wstring path(32768, L'\0');
-  DWORD length = GetModuleFileNameW(g_comModule.GetModuleInstance(), &path[0],
-                                    static_cast<DWORD>(path.size()));
-  path.resize(length < path.size() ? length : 0);
-  return path;
+// The class key: its name, and the module as its in-process server.
+comfw::RegistryKeySpec ClassKey(const std::wstring& clsid_text, const wchar_t* name,
+                                const std::wstring& module_path) {
+  using comfw::KeyRemoval;
+  return {L"CLSID",
+          KeyRemoval::NoRemove,
+          {},
+          {{clsid_text,
+            KeyRemoval::ForceRemove,
+            {{L"", name}},
+            {{L"InprocServer32",
+              KeyRemoval::Unmarked,
+              {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
+              {}}}}}};
+}
+
+// Writes or removes what `script` gives for this module's path.
+HRESULT UpdateClass(BOOL bRegister, REFCLSID clsid,
+                    std::vector<comfw::RegistryKeySpec> (*script)(const std::wstring&,
+                                                                  const std::wstring&)) {
+  std::wstring module_path = g_comModule.GetModulePath();
+  if (module_path.empty()) return E_FAIL;
+  std::vector<comfw::RegistryKeySpec> keys = script(ClassIdText(clsid), module_path);
+  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, keys)
+                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, keys);
 }
 
 }  // namespace
@@ -38,16 +57,7 @@ std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsi
                                                         const std::wstring& module_path) {
   using comfw::KeyRemoval;
   return {
-      {L"CLSID",
-       KeyRemoval::NoRemove,
-       {},
-       {{clsid_text,
-         KeyRemoval::ForceRemove,
-         {{L"", L"VelmarExtensionsShell Class"}},
-         {{L"InprocServer32",
-           KeyRemoval::Unmarked,
-           {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
-           {}}}}}},
+      ClassKey(clsid_text, L"VelmarExtensionsShell Class", module_path),
       {L"txtfile",
        KeyRemoval::NoRemove,
        {},
@@ -63,34 +73,15 @@ std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsi
 
 std::vector<comfw::RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
                                                                const std::wstring& module_path) {
-  using comfw::KeyRemoval;
-  return {{L"CLSID",
-           KeyRemoval::NoRemove,
-           {},
-           {{clsid_text,
-             KeyRemoval::ForceRemove,
-             {{L"", L"Velmar Python here command"}},
-             {{L"InprocServer32",
-               KeyRemoval::Unmarked,
-               {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
-               {}}}}}}};
+  return {ClassKey(clsid_text, L"Velmar Python here command", module_path)};
 }
 
 HRESULT WINAPI CExplorerCommand::UpdateRegistry(BOOL bRegister) {
-  std::wstring module_path = ModulePath();
-  if (module_path.empty()) return E_FAIL;
-  std::vector<comfw::RegistryKeySpec> script =
-      CommandClassRegistryScript(ClassIdText(CLSID_ExplorerCommand), module_path);
-  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, script)
-                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, script);
+  return UpdateClass(bRegister, CLSID_ExplorerCommand, CommandClassRegistryScript);
 }
 
 HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {
-  std::wstring module_path = ModulePath();
-  if (module_path.empty()) return E_FAIL;
-  std::vector<comfw::RegistryKeySpec> script = ClassRegistryScript(ClassIdText(), module_path);
-  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, script)
-                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, script);
+  return UpdateClass(bRegister, CLSID_ExtensionsShellEx, ClassRegistryScript);
 }
 
 STDAPI DllRegisterServer() {

@@ -12,23 +12,15 @@
 
 namespace {
 
-const wchar_t kConfigFileName[] = L"config.cfg";
-const wchar_t kCompanionFileName[] = L"Velmar.exe";
-
-std::wstring ModulePath() {
-  wchar_t path[MAX_PATH] = {};
-  DWORD length = GetModuleFileNameW(comfw::g_module->GetModuleInstance(), path, MAX_PATH);
-  return length != 0 && length < MAX_PATH ? path : L"";
-}
-
+// Empty, as for the classic menu, when the module's path does not fit MAX_PATH.
 std::wstring ModuleFolder() {
-  std::wstring path = ModulePath();
-  return path.substr(0, path.find_last_of(L'\\') + 1);
+  std::wstring path = comfw::g_module->GetModulePath();
+  return path.size() < MAX_PATH ? path.substr(0, path.find_last_of(L'\\') + 1) : L"";
 }
 
 // The module's own icon, as a resource reference Explorer loads itself.
 std::wstring ModuleIconReference() {
-  return ModulePath() + L",-" + std::to_wstring(IDI_MODULE_ICON);
+  return comfw::g_module->GetModulePath() + L",-" + std::to_wstring(IDI_MODULE_ICON);
 }
 
 HRESULT Duplicate(const std::wstring& text, LPWSTR* out) {

@@ -6,11 +6,10 @@
 #include <shlwapi.h>
 
 #include "log/log.h"
+#include "shellext/menu_commands.h"
 
 namespace {
 
-const wchar_t kConfigFileName[] = L"config.cfg";
-const wchar_t kCompanionFileName[] = L"Velmar.exe";
 const char kModuleVersion[] = "0.1";
 
 // Owner of a storage medium filled by IDataObject::GetData.

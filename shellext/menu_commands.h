@@ -7,6 +7,10 @@
 
 #include "config/configure.h"
 
+// Beside the module: its settings and the companion application.
+constexpr wchar_t kConfigFileName[] = L"config.cfg";
+constexpr wchar_t kCompanionFileName[] = L"Velmar.exe";
+
 // The top item: the classic menu's submenu, Windows 11's command with subcommands.
 constexpr wchar_t kPythonHereLabel[] = L"Python here";
 

@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,20 +32,6 @@
 #include "tools/explorer/temp_dir.h"
 
 namespace {
-
-// How many interpreter items of one menu show a bitmap.
-int ItemsWithIcons(const ShellHost& host, const std::wstring& file) {
-  ComPtr<IShellExtInit> init;
-  if (FAILED(host.CreateHandler(&init))) return -1;
-  ShellHost::InitializeSelection(init.get(), {file});
-  ComPtr<IContextMenu> menu_handler;
-  init.As(IID_IContextMenu, &menu_handler);
-  UniqueMenu menu(CreatePopupMenu());
-  menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
-  int count = 0;
-  for (const MenuItemView& item : ReadMenu(menu.get())[0].submenu) count += item.bitmap != nullptr;
-  return count;
-}
 
 double Median(std::vector<double> samples) {
   std::sort(samples.begin(), samples.end());
@@ -181,20 +166,32 @@ std::string TenInterpreters(bool with_icons) {
   return settings + "</configure>";
 }
 
-int MenuItems(const ShellHost& host, REFCLSID clsid, const Selection& selection) {
+// The menu the handler of class `clsid` builds for the selection.
+std::vector<MenuItemView> MenuOf(const ShellHost& host, REFCLSID clsid,
+                                 const Selection& selection) {
   ComPtr<IShellExtInit> init;
-  if (FAILED(host.CreateHandler(&init, clsid))) return -1;
+  if (FAILED(host.CreateHandler(&init, clsid))) return {};
   init->Initialize(selection.folder.get(), selection.data.get(), nullptr);
   ComPtr<IContextMenu> menu_handler;
   init.As(IID_IContextMenu, &menu_handler);
   UniqueMenu menu(CreatePopupMenu());
   menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
-  std::function<int(const std::vector<MenuItemView>&)> count = [&](const auto& items) {
-    int n = 0;
-    for (const MenuItemView& item : items) n += 1 + count(item.submenu);
-    return n;
-  };
-  return count(ReadMenu(menu.get()));
+  return ReadMenu(menu.get());
+}
+
+// Items of a menu, its submenus' included.
+int CountItems(const std::vector<MenuItemView>& items) {
+  int count = 0;
+  for (const MenuItemView& item : items) count += 1 + CountItems(item.submenu);
+  return count;
+}
+
+// How many interpreter items of our menu show a bitmap.
+int ItemsWithIcons(const std::vector<MenuItemView>& items) {
+  int count = 0;
+  if (!items.empty())
+    for (const MenuItemView& item : items[0].submenu) count += item.bitmap != nullptr;
+  return count;
 }
 
 // Ours and the peer, alternating right-click by right-click in this one process (the peer is
@@ -217,8 +214,8 @@ int ComparePeer(int cycles, const std::wstring& file) {
   ResourceCounts after = CountResources();
   Figures a = Summary(ours), b = Summary(peer);
   std::printf("alternating, %d right-clicks each (menu items: ours %d, peer %d)\n", cycles,
-              MenuItems(host, CLSID_ExtensionsShellEx, selection),
-              MenuItems(host, kPeerClsid, selection));
+              CountItems(MenuOf(host, CLSID_ExtensionsShellEx, selection)),
+              CountItems(MenuOf(host, kPeerClsid, selection)));
   std::printf("  ours: median %.3f ms, p99 %.3f ms\n", a.median_ms, a.p99_ms);
   std::printf("  peer: median %.3f ms, p99 %.3f ms\n", b.median_ms, b.p99_ms);
   std::printf("  ratio ours/peer: median %.2f, p99 %.2f\n", a.median_ms / b.median_ms,
@@ -332,7 +329,7 @@ int wmain(int argc, wchar_t** argv) {
   const std::string no_interpreters = "<configure><log_level>4</log_level></configure>";
   ShellHost host;
   Figures icons = Measure(host, file, cycles);
-  int shown = ItemsWithIcons(host, file);
+  int shown = ItemsWithIcons(MenuOf(host, CLSID_ExtensionsShellEx, Selection(file)));
   copy.WriteConfig(without_icons);
   Figures plain = Measure(host, file, cycles);
   copy.WriteConfig(no_interpreters);
