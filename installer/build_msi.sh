@@ -1,31 +1,42 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package with wixl.
-#   build_msi.sh OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID COMMAND_CLASS_ID DLL EXE
-#                DEFAULT_SETTINGS ICON
+#   build_msi.sh OUT.msi PACKAGE_ENV DLL EXE
+# PACKAGE_ENV is the file the build writes for each package (build/installer/TARGET.env):
+# "key=value" lines for version, upgrade_code, product_code, class_id, command_class_id,
+# default_settings and icon. The build and the release signing both pass it, so the two cannot
+# build packages that differ in anything but the programs.
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
 set -euo pipefail
-[ $# -eq 10 ] || {
-  echo "usage: $0 OUT.msi VERSION UPGRADE_CODE PRODUCT_CODE CLASS_ID COMMAND_CLASS_ID DLL EXE" \
-    "DEFAULT_SETTINGS ICON" >&2
+[ $# -eq 4 ] || {
+  echo "usage: $0 OUT.msi PACKAGE_ENV DLL EXE" >&2
   exit 2
 }
-out=$1 version=$2 upgrade_code=$3 product_code=$4 class_id=$5 command_class_id=$6
-shift 6
+out=$1 package_env=$2 dll=$3 exe=$4
+declare -A value=()
+while IFS='=' read -r key text; do
+  [ -n "$key" ] && value[$key]=$text
+done <"$package_env"
+for key in version upgrade_code product_code class_id command_class_id default_settings icon; do
+  [ -n "${value[$key]:-}" ] || {
+    echo "build_msi: $package_env names no $key" >&2
+    exit 2
+  }
+done
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 stage=$(mktemp -d "${out%.msi}.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
 # wixl wants Source paths relative to where it runs: stage the files under their final names.
-cp "$1" "$stage/VelmarShellExtensions-x64.dll"
-cp "$2" "$stage/Velmar.exe"
-cp "$3" "$stage/config.default.cfg"
-cp "$4" "$stage/Velmar.ico"
+cp "$dll" "$stage/VelmarShellExtensions-x64.dll"
+cp "$exe" "$stage/Velmar.exe"
+cp "${value[default_settings]}" "$stage/config.default.cfg"
+cp "${value[icon]}" "$stage/Velmar.ico"
 cp "$here/Velmar.wxs" "$stage/"
 
-messages=$(cd "$stage" && wixl -a x64 -D "Version=$version" -D "UpgradeCode=$upgrade_code" \
-  -D "ProductCode=$product_code" -D "ClassId=$class_id" \
-  -D "CommandClassId=$command_class_id" \
+messages=$(cd "$stage" && wixl -a x64 -D "Version=${value[version]}" -D "UpgradeCode=${value[upgrade_code]}" \
+  -D "ProductCode=${value[product_code]}" -D "ClassId=${value[class_id]}" \
+  -D "CommandClassId=${value[command_class_id]}" \
   -o package.msi Velmar.wxs 2>&1) || {
   printf '%s\n' "$messages" >&2
   exit 1

@@ -72,7 +72,7 @@ velmar='C:\Program Files\Velmar\Velmar.exe'
 
 project='C:\users\Public\Documents\sample-project'
 echo "== what the package wrote in the registry (the values DllRegisterServer writes)"
-clsid=$(msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' '$1 == "VelmarClassId" {print $2}')
+clsid=$(sed -n 's/^class_id=//p' "$build/installer/velmar_msi.env")
 for key in "HKCR\\CLSID\\$clsid" 'HKCR\*\shellex\ContextMenuHandlers\VelmarShellExtensions' \
   'HKCR\Directory\shellex\ContextMenuHandlers\VelmarShellExtensions' \
   'HKCR\Directory\Background\shellex\ContextMenuHandlers\VelmarShellExtensions' \

@@ -2,14 +2,16 @@
 # Installs what the build and the tests need on a fresh Debian 12 machine. Idempotent:
 # a second run installs nothing and downloads nothing.
 #   - Debian packages (cross compiler, Wine, CMake, Ninja, Boost headers, dpkg-dev, Xvfb,
-#     wixl for the installer package)
+#     wixl for the installer package, openssl for the signing test)
+#   - osslsigncode 2.9 or later from bookworm-backports (Debian 12's own 2.5 cannot sign
+#     packages of Windows 11's kind), through a source list file of its own
 #   - tinyxml2's source from Debian's source package, into third_party/ (git-ignored)
 # The machine's own apt configuration is left untouched.
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++-mingw-w64-x86-64-posix wine64 wine cmake ninja-build libboost1.81-dev dpkg-dev
-  xvfb clang-format e2fsprogs wixl msitools)
+  xvfb clang-format e2fsprogs wixl msitools openssl)
 
 missing=()
 for p in "${packages[@]}"; do
@@ -24,6 +26,25 @@ if ((${#missing[@]})); then
   "${sudo_cmd[@]}" apt-get update -qq
   DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
     "${missing[@]}" >/dev/null
+fi
+
+# osslsigncode 2.9 or later: bookworm-backports, added as a source of its own, used for it alone.
+have=$(dpkg-query -W -f='${Version}' osslsigncode 2>/dev/null || true)
+if [ -z "$have" ] || dpkg --compare-versions "$have" lt 2.9; then
+  sudo_cmd=()
+  [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
+  list=/etc/apt/sources.list.d/velmar-bookworm-backports.sources
+  if [ ! -f "$list" ]; then
+    mirror=$(grep -h -E '^URIs:' /etc/apt/sources.list.d/*.sources 2>/dev/null | grep -v security |
+      head -n 1 | awk '{print $2}')
+    printf 'Types: deb\nURIs: %s\nSuites: bookworm-backports\nComponents: main\nSigned-By: %s\n' \
+      "${mirror:-http://deb.debian.org/debian}" /usr/share/keyrings/debian-archive-keyring.gpg |
+      "${sudo_cmd[@]}" tee "$list" >/dev/null
+  fi
+  echo "setup: installing osslsigncode from bookworm-backports"
+  "${sudo_cmd[@]}" apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends \
+    -t bookworm-backports osslsigncode >/dev/null
 fi
 
 # tinyxml2 source, fetched through a private source list so that /etc/apt stays as it is.

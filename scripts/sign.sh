@@ -4,7 +4,7 @@
 #   VELMAR_SIGN_CERT=code-signing.pfx VELMAR_SIGN_PASSWORD=... bash scripts/sign.sh
 # Optional: VELMAR_SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), VELMAR_BUILD_DIR.
 # Reads build/bin (run the build first) and writes build/signed; the build itself is untouched.
-# Not part of CI: it needs the certificate's owner.
+# CI runs it with a throw-away certificate (tests/release/signing_test.sh).
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -46,11 +46,8 @@ sign() {
 sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.dll"
 sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
 
-# The same version, upgrade code and product code as the unsigned package.
-property() { msiinfo export "$package" Property | tr -d '\r' | awk -F'\t' -v n="$1" '$1 == n {print $2}'; }
-bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$(property ProductVersion)" \
-  "$(property UpgradeCode)" "$(property ProductCode)" "$(property VelmarClassId)" \
-  "$out/VelmarShellExtensions-x64.dll" \
-  "$out/Velmar.exe" "$root/config/default-config.cfg" "$root/server/icon/module.ico"
+# The same package as the build's, from the same description, with the signed programs in it.
+bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$build/installer/velmar_msi.env" \
+  "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe"
 sign "$out/unsigned.msi" "$out/$(basename "$package")"
 rm "$out/unsigned.msi"
