@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include "framework/fault_point.h"
 #include "server/module.h"
 #include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
@@ -24,9 +25,11 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   return TRUE;
 }
 
-// With no object alive no menu can show the shared bitmaps: they go before the module may.
+// With no object alive the store's bitmaps go before the module may. A handler made on another
+// thread meanwhile holds its own references to what its menu shows.
 STDAPI DllCanUnloadNow() {
   if (g_comModule.GetLockCount() != 0) return S_FALSE;
+  VELMAR_PAUSE_POINT(L"DllCanUnloadNow");
   IconStore::Instance().Clear();
   return S_OK;
 }

@@ -24,6 +24,7 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
                            public IContextMenu3 {
  public:
   CExtensionsShellEx();
+  ~CExtensionsShellEx();
   CExtensionsShellEx(const CExtensionsShellEx&) = delete;
   CExtensionsShellEx& operator=(const CExtensionsShellEx&) = delete;
 
@@ -61,7 +62,8 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   static std::wstring ComposePrompt(const std::wstring& venv_name, const std::wstring& version,
                                     const std::wstring& bits);
 
-  // Menu bitmaps, looked up once per object; the process's icon store owns them.
+  // Menu bitmaps from the process's icon store, looked up once per object, which holds a
+  // reference to each until it goes: its menu may show them until then.
   HBITMAP GetResourceIconBitmap(UINT id);
   HBITMAP GetFileIconBitmap(const std::wstring& path, int index);
 

@@ -16,13 +16,31 @@ IconStore& IconStore::Instance() {
   return store;
 }
 
+IconStore::~IconStore() {
+  for (const auto& held : references_) DeleteObject(held.first);
+}
+
+HBITMAP IconStore::Share(HBITMAP bitmap) {
+  ++references_[bitmap];
+  return bitmap;
+}
+
+void IconStore::Drop(HBITMAP bitmap) {
+  auto held = references_.find(bitmap);
+  if (held == references_.end() || --held->second != 0) return;
+  DeleteObject(bitmap);
+  references_.erase(held);
+}
+
 HBITMAP IconStore::FileBitmap(const std::wstring& path, const std::function<HBITMAP()>& make) {
   const ULONGLONG now = GetTickCount64();
   {
     ExclusiveLock hold(&lock_);
     auto found = files_.find(path);
-    if (found != files_.end() && now - found->second.checked_at < kRecheckMs)
-      return found->second.bitmap.get();
+    if (found != files_.end() && now - found->second.checked_at < kRecheckMs) {
+      found->second.used = ++uses_;
+      return Share(found->second.bitmap);
+    }
   }
   FileStamp stamp;
   if (!ReadFileStamp(path, &stamp)) return nullptr;
@@ -31,39 +49,60 @@ HBITMAP IconStore::FileBitmap(const std::wstring& path, const std::function<HBIT
     auto found = files_.find(path);
     if (found != files_.end() && found->second.stamp == stamp) {
       found->second.checked_at = now;
-      return found->second.bitmap.get();
+      found->second.used = ++uses_;
+      return Share(found->second.bitmap);
     }
   }
   // Made without the lock: reading an icon may take milliseconds.
   HBITMAP made = make();
   if (!made) return nullptr;
   ExclusiveLock hold(&lock_);
-  FileEntry& entry = files_[path];
-  if (entry.bitmap.get()) retired_.push_back(std::move(entry.bitmap));
-  entry.stamp = stamp;
-  entry.checked_at = now;
-  entry.bitmap.reset(made);
+  references_[made] = 1;  // the caller's
+  KeepFile(path, stamp, now, made);
   return made;
+}
+
+void IconStore::KeepFile(const std::wstring& path, const FileStamp& stamp, ULONGLONG now,
+                         HBITMAP made) {
+  auto found = files_.find(path);
+  if (found == files_.end() && files_.size() >= kFileLimit) {
+    auto oldest = files_.begin();
+    for (auto entry = files_.begin(); entry != files_.end(); ++entry)
+      if (entry->second.used < oldest->second.used) oldest = entry;
+    Drop(oldest->second.bitmap);
+    files_.erase(oldest);
+  }
+  FileEntry& entry = files_[path];
+  if (entry.bitmap) Drop(entry.bitmap);  // the file changed
+  entry = {stamp, now, ++uses_, Share(made)};
 }
 
 HBITMAP IconStore::ResourceBitmap(UINT key, const std::function<HBITMAP()>& make) {
   {
     ExclusiveLock hold(&lock_);
     auto found = resources_.find(key);
-    if (found != resources_.end()) return found->second.get();
+    if (found != resources_.end()) return Share(found->second);
   }
   HBITMAP made = make();
   if (!made) return nullptr;
   ExclusiveLock hold(&lock_);
-  UniqueBitmap& kept = resources_[key];
-  if (kept.get()) retired_.push_back(std::move(kept));  // made twice at once by two threads
-  kept.reset(made);
+  references_[made] = 1;  // the caller's
+  HBITMAP& kept = resources_[key];
+  if (kept) Drop(kept);  // made twice at once by two threads
+  kept = Share(made);
   return made;
+}
+
+void IconStore::Release(HBITMAP bitmap) {
+  if (!bitmap) return;
+  ExclusiveLock hold(&lock_);
+  Drop(bitmap);
 }
 
 void IconStore::Clear() {
   ExclusiveLock hold(&lock_);
+  for (const auto& entry : files_) Drop(entry.second.bitmap);
+  for (const auto& entry : resources_) Drop(entry.second);
   files_.clear();
   resources_.clear();
-  retired_.clear();
 }

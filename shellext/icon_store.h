@@ -1,8 +1,9 @@
 // Menu bitmaps shared by every handler object of the process: each icon (each version of its
-// file) is turned into a bitmap once, and the bitmap is handed to every menu that shows it. The
-// store owns them; they are deleted only when no handler is alive (so no menu a handler built
-// can still show one): when the module is asked whether it can unload, and when it unloads. A
-// bitmap replaced because its file changed is retired until then. Failures are not kept.
+// file) is turned into a bitmap once, and the bitmap is handed to every menu that shows it.
+// A bitmap is counted: the store holds one reference while it keeps the bitmap for later menus,
+// and each handler one for the bitmaps its menu shows; the last release deletes it. So a bitmap
+// replaced because its file changed, or pushed out of the store, goes as soon as no live menu
+// shows it, and never before. Failures are not kept.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,6 @@
 #include <functional>
 #include <map>
 #include <string>
-#include <vector>
-
-#include "shellext/gdi_owners.h"
 
 // Identifies one version of a file: a changed file has another write time or size.
 struct FileStamp {
@@ -30,25 +28,39 @@ class IconStore {
   // A file's stamp is read again at most this often: a changed icon shows on the first
   // right-click made this long after the change.
   static constexpr ULONGLONG kRecheckMs = 500;
+  // The files whose bitmaps the store keeps for later menus; the least recently used goes first.
+  static constexpr size_t kFileLimit = 128;
 
   static IconStore& Instance();
 
-  // The bitmap for the file as it is now, made by `make` when there is none for this version.
+  // A reference to the bitmap for the file as it is now, made by `make` when there is none for
+  // this version; given back with Release.
   HBITMAP FileBitmap(const std::wstring& path, const std::function<HBITMAP()>& make);
-  // The bitmap kept under `key`, made by `make` the first time.
+  // A reference to the bitmap kept under `key`, made by `make` the first time.
   HBITMAP ResourceBitmap(UINT key, const std::function<HBITMAP()>& make);
-  // Deletes every bitmap; only while no handler object is alive.
+  void Release(HBITMAP bitmap);
+  // Gives up the store's own references; bitmaps that menus still show stay until released.
   void Clear();
 
  private:
   struct FileEntry {
     FileStamp stamp;
     ULONGLONG checked_at = 0;
-    UniqueBitmap bitmap;
+    ULONGLONG used = 0;  // the use count at its last use: the smallest goes first
+    HBITMAP bitmap = nullptr;
   };
   IconStore() = default;
+  ~IconStore();
+  IconStore(const IconStore&) = delete;
+  IconStore& operator=(const IconStore&) = delete;
+  // Both with the lock held.
+  HBITMAP Share(HBITMAP bitmap);
+  void Drop(HBITMAP bitmap);
+  void KeepFile(const std::wstring& path, const FileStamp& stamp, ULONGLONG now, HBITMAP made);
+
   SRWLOCK lock_ = SRWLOCK_INIT;  // handlers of several windows run on several threads
   std::map<std::wstring, FileEntry> files_;
-  std::map<UINT, UniqueBitmap> resources_;
-  std::vector<UniqueBitmap> retired_;
+  std::map<UINT, HBITMAP> resources_;
+  std::map<HBITMAP, unsigned> references_;  // every bitmap alive, and who holds it
+  ULONGLONG uses_ = 0;
 };

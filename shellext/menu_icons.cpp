@@ -78,6 +78,11 @@ bool IsVersion6OrLater() {
   return code >= 0x0600;
 }
 
+CExtensionsShellEx::~CExtensionsShellEx() {
+  for (const auto& held : m_mapIconBitmaps) IconStore::Instance().Release(held.second);
+  for (const auto& held : m_mapFileIconBitmaps) IconStore::Instance().Release(held.second);
+}
+
 void CExtensionsShellEx::ResolveThemeEntryPoints() {
   if (!IsVersion6OrLater()) return;
   // Only a library the host already loaded; the handler takes no reference of its own.

@@ -40,6 +40,15 @@
 //   xcompare              whether the last classic submenu and the subcommands show the same
 //                         titles in the same order
 //   free-unused           ask COM to unload what is unused now, as Explorer does from time to time
+//   can-unload            release everything and ask the module itself whether it can unload
+//                         (it stays loaded); prints its answer and the GDI objects it still holds
+//   unload-race           with everything released, the module's DllCanUnloadNow on another
+//                         thread, held (test build, VELMAR_PAUSE_IN=DllCanUnloadNow) after it
+//                         found no object alive, while this thread right-clicks as the last
+//                         Initialize did; prints that menu and whether its bitmaps outlived it
+//   spread N DIR CONFIG KEPT  N right-clicks on DIR, each with settings (written to CONFIG)
+//                         listing KEPT and an interpreter file of its own (a new icon in DIR);
+//                         prints the most GDI objects held meanwhile and at the end
 // Prints one line per step: "create=0x........" or "<step>=0x........" with the HRESULT.
 // Exits with kHeapCorruptedExit when its heaps are damaged at the end.
 #include <windows.h>
@@ -226,6 +235,18 @@ class Host {
       ExplorerCompare();
     } else if (step == L"free-unused") {
       CoFreeUnusedLibraries();
+    } else if (step == L"can-unload") {
+      Finish();
+      HRESULT hr = ModuleCanUnload();
+      ResourceCounts now = CountResources();
+      std::printf("can-unload=0x%08lX gdi-left=%ld\n", static_cast<unsigned long>(hr),
+                  now.gdi_objects - start_.gdi_objects);
+    } else if (step == L"unload-race") {
+      return UnloadRace();
+    } else if (step == L"spread" && *i + 4 < argc) {
+      int count = _wtoi(next().c_str());
+      std::wstring folder = next(), config = next();
+      Spread(count, folder, config, next());
     } else if (step == L"wait" && *i + 1 < argc) {
       Sleep(static_cast<DWORD>(_wtoi(next().c_str())));
     } else if (step == L"icon" && *i + 2 < argc) {
@@ -487,6 +508,88 @@ class Host {
     ResourceCounts after = CountResources();
     std::printf("soak=0x%08lX cycles=%d gdi%+ld handles%+ld\n", static_cast<unsigned long>(failed),
                 count, after.gdi_objects - before.gdi_objects, after.handles - before.handles);
+  }
+
+  static HRESULT ModuleCanUnload() {
+    HMODULE module = GetModuleHandleW(L"VelmarShellExtensions-x64.dll");
+    auto can_unload = module ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(
+                                   GetProcAddress(module, "DllCanUnloadNow")))
+                             : nullptr;
+    return can_unload ? can_unload() : E_NOINTERFACE;
+  }
+
+  bool UnloadRace() {
+    Finish();
+    const std::wstring process = std::to_wstring(GetCurrentProcessId());
+    UniqueHandle paused(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarPaused-" + process).c_str()));
+    UniqueHandle resume(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarResume-" + process).c_str()));
+    HRESULT answer = E_PENDING;
+    UniqueHandle thread(CreateThread(
+        nullptr, 0,
+        [](void* result) -> DWORD {
+          *static_cast<HRESULT*>(result) = ModuleCanUnload();
+          return 0;
+        },
+        &answer, 0, nullptr));
+    if (!thread.get() || WaitForSingleObject(paused.get(), 10000) != WAIT_OBJECT_0) {
+      std::printf("unload-race: the module did not pause\n");
+      SetEvent(resume.get());
+      if (thread.get()) WaitForSingleObject(thread.get(), 15000);
+      return false;
+    }
+    bool created = Create();
+    if (created) {
+      Report("init", Initialize(handler_.get()));
+      menu_.reset(CreatePopupMenu());
+      Report("menu", Query(handler_.get(), menu_.get()));
+    }
+    SetEvent(resume.get());
+    WaitForSingleObject(thread.get(), 15000);
+    if (!created) return false;
+    PrintMenu();
+    int shown = 0, alive = 0;
+    std::vector<MenuItemView> items = ReadMenu(menu_.get());
+    for (size_t k = 0; k < items.size(); ++k) {
+      if (items[k].has_submenu)
+        items.insert(items.end(), items[k].submenu.begin(), items[k].submenu.end());
+      if (!items[k].bitmap) continue;
+      ++shown;
+      alive += GetObjectType(items[k].bitmap) == OBJ_BITMAP;
+    }
+    std::printf("unload-race: can-unload=0x%08lX bitmaps alive %d of %d\n",
+                static_cast<unsigned long>(answer), alive, shown);
+    return true;
+  }
+
+  // Right-clicks each showing an interpreter file never shown before, and `kept` every time.
+  void Spread(int count, const std::wstring& folder, const std::wstring& config,
+              const std::wstring& kept) {
+    auto entry = [](const std::wstring& path) {
+      return L"<python><path>" + path + L"</path><version>3.0</version><bits>64</bits></python>";
+    };
+    HRESULT failed = S_OK;
+    ResourceCounts before = CountResources();
+    long peak = before.gdi_objects;
+    for (int k = 1; k <= count; ++k) {
+      std::wstring icon = folder + L"\\spread-" + std::to_wstring(k) + L".ico";
+      // A comment that grows: each version of the settings differs in size from the last.
+      std::wstring text = L"<configure><!--" + std::wstring(k, L'-') + L"-->" + entry(kept) +
+                          entry(icon) + L"</configure>";
+      if (!WriteIcon(icon, L"plain") || !WriteTextFile(config, Utf8(text))) failed = E_FAIL;
+      ComPtr<IShellExtInit> handler;
+      HRESULT hr = shell_.CreateHandler(&handler);
+      if (SUCCEEDED(hr)) hr = ShellHost::InitializeBackground(handler.get(), folder);
+      UniqueMenu menu(CreatePopupMenu());
+      if (SUCCEEDED(hr)) hr = Query(handler.get(), menu.get());
+      if (FAILED(hr)) failed = hr;
+      menu.reset();
+      handler.reset();
+      peak = std::max(peak, CountResources().gdi_objects);
+    }
+    ResourceCounts after = CountResources();
+    std::printf("spread=0x%08lX cycles=%d gdi-peak%+ld gdi-end%+ld\n",
+                static_cast<unsigned long>(failed), count, peak - before.gdi_objects,
+                after.gdi_objects - before.gdi_objects);
   }
 
   void Unload() {
