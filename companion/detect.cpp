@@ -315,13 +315,10 @@ std::wstring PointerWidth(const std::wstring& executable) {
 
 std::vector<std::wstring> FindInterpreters(const Sources& sources) { return Find(sources).paths_; }
 
-bool EntryFor(const std::wstring& path, PythonEntry* entry, const std::wstring& known_version) {
-  std::string narrow = to_narrow(path, CP_ACP);
-  if (to_wide(narrow, CP_ACP) != path) return false;
+PythonEntry EntryFor(const std::wstring& path, const std::wstring& known_version) {
   std::wstring version = known_version.empty() ? RecordedVersion(path) : known_version;
-  *entry = {narrow, to_narrow(version.substr(0, CommandUtils::kPromptPartLimit), CP_ACP),
-            to_narrow(PointerWidth(path), CP_ACP), ""};
-  return true;
+  return {wide_to_setting(path), wide_to_setting(version.substr(0, CommandUtils::kPromptPartLimit)),
+          wide_to_setting(PointerWidth(path)), ""};
 }
 
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources) {
@@ -331,11 +328,10 @@ std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& so
     const std::wstring& path = found.paths_[i];
     bool configured = false;
     for (const PythonEntry& entry : config.python)
-      configured = configured || SamePath(to_wide(entry.path, CP_ACP), path);
+      configured = configured || SamePath(setting_to_wide(entry.path), path);
     if (configured) continue;
-    PythonEntry entry;
-    if (EntryFor(path, &entry, found.versions_[i]) && !entry.version.empty())
-      entries.push_back(entry);
+    PythonEntry entry = EntryFor(path, found.versions_[i]);
+    if (!entry.version.empty()) entries.push_back(entry);
   }
   return entries;
 }

@@ -34,11 +34,8 @@ std::wstring RecordedVersion(const std::wstring& interpreter);
 std::wstring PointerWidth(const std::wstring& executable);
 
 // The entry for an interpreter, with `known_version` (what its source said) or else its
-// recorded version, and its pointer width (each empty when unknown). False when config.cfg,
-// which holds its texts in the ANSI code page, cannot hold the path: such a path is refused
-// rather than saved garbled.
-bool EntryFor(const std::wstring& path, PythonEntry* entry,
-              const std::wstring& known_version = L"");
+// recorded version, and its pointer width (each empty when unknown).
+PythonEntry EntryFor(const std::wstring& path, const std::wstring& known_version = L"");
 
 // The found interpreters that `config` does not list yet, with version and pointer width (one
 // without a known version is not offered).

@@ -55,7 +55,7 @@ class Output {
     if (console_) {
       WriteConsoleW(handle_, line.c_str(), static_cast<DWORD>(line.size()), &written, nullptr);
     } else {
-      std::string bytes = to_narrow(line, CP_ACP);  // as config.cfg holds them
+      std::string bytes = to_narrow(line, CP_UTF8);
       WriteFile(handle_, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     }
   }
@@ -73,7 +73,7 @@ std::wstring ProgramFolder() {
 }
 
 std::wstring Describe(const PythonEntry& entry) {
-  return to_wide(entry.path + "|" + entry.version + "|" + entry.bits + "|" + entry.desc, CP_ACP);
+  return setting_to_wide(entry.path + "|" + entry.version + "|" + entry.bits + "|" + entry.desc);
 }
 
 int Fail(Output& out, const std::wstring& reason, int code = 1) {

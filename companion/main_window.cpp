@@ -81,7 +81,7 @@ class MainWindow {
                         390, 200, kTemplateId);
     for (const wchar_t* text : kTemplates)
       SendMessageW(template_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
-    SetWindowTextW(template_, to_wide(configure_.config.command_line, CP_ACP).c_str());
+    SetWindowTextW(template_, setting_to_wide(configure_.config.command_line).c_str());
     control(WC_STATICW, L"Log level:", 0, 10, 302, 110, 20, 0);
     level_ = control(WC_COMBOBOXW, L"", CBS_DROPDOWNLIST, 120, 300, 390, 200, kLevelId);
     int selected = -1;
@@ -132,9 +132,9 @@ class MainWindow {
         break;
       case kDescriptionId:
         if (code == EN_CHANGE && index >= 0 && !refreshing_) {
-          python[index].desc = to_narrow(Text(description_), CP_ACP);
+          python[index].desc = wide_to_setting(Text(description_));
           // The list-view macros keep the pointer past the statement: the text needs a name.
-          std::wstring label = to_wide(menu_label(python[index]), CP_ACP);
+          std::wstring label = setting_to_wide(menu_label(python[index]));
           ListView_SetItemText(list_, index, 0, &label[0]);
         }
         break;
@@ -194,7 +194,7 @@ class MainWindow {
     int index = Selected();
     refreshing_ = true;
     SetWindowTextW(description_, index >= 0
-                                     ? to_wide(configure_.config.python[index].desc, CP_ACP).c_str()
+                                     ? setting_to_wide(configure_.config.python[index].desc).c_str()
                                      : L"");
     refreshing_ = false;
   }
@@ -216,8 +216,8 @@ class MainWindow {
     ListView_DeleteAllItems(list_);
     const std::vector<PythonEntry>& python = configure_.config.python;
     for (size_t i = 0; i < python.size(); ++i) {
-      std::wstring label = to_wide(menu_label(python[i]), CP_ACP);
-      std::wstring path = to_wide(python[i].path, CP_ACP);
+      std::wstring label = setting_to_wide(menu_label(python[i]));
+      std::wstring path = setting_to_wide(python[i].path);
       LVITEMW item = {};
       item.mask = LVIF_TEXT;
       item.iItem = static_cast<int>(i);
@@ -245,11 +245,7 @@ class MainWindow {
   }
 
   void AddInterpreter(const std::wstring& path) {
-    PythonEntry entry;
-    if (!EntryFor(path, &entry)) {
-      SetStatus(L"This path cannot be kept in config.cfg (characters outside the code page).");
-      return;
-    }
+    PythonEntry entry = EntryFor(path);
     configure_.config.python.push_back(entry);
     Refresh(static_cast<int>(configure_.config.python.size()) - 1);
     SetStatus(entry.version.empty() ? L"Added; its files record no Python version." : L"Added.");
@@ -272,7 +268,7 @@ class MainWindow {
       SetStatus(L"The console command must keep __PROMPT__.");
       return;
     }
-    configure_.config.command_line = to_narrow(command_line, CP_ACP);
+    configure_.config.command_line = wide_to_setting(command_line);
     int level = static_cast<int>(SendMessageW(level_, CB_GETCURSEL, 0, 0));
     if (level >= 0 && level < 3) configure_.config.log_level = kLevels[level].level;
     std::wstring reason;

@@ -95,7 +95,22 @@ class ParsedFiles {
   std::map<std::wstring, std::pair<WIN32_FILE_ATTRIBUTE_DATA, Config>> files_;
 };
 
+// The file's text as UTF-8: itself when it is valid UTF-8 (after an optional byte order mark),
+// else its ANSI text converted.
+std::string as_utf8(const std::string& text) {
+  const size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  if (text.size() == start ||
+      MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data() + start,
+                          static_cast<int>(text.size() - start), nullptr, 0) > 0)
+    return text;
+  return to_narrow(to_wide(text, CP_ACP), CP_UTF8);
+}
+
 }  // namespace
+
+std::wstring setting_to_wide(const std::string& text) { return to_wide(text, CP_UTF8); }
+
+std::string wide_to_setting(const std::wstring& text) { return to_narrow(text, CP_UTF8); }
 
 std::string menu_label(const PythonEntry& entry) {
   std::string label = "Python " + entry.version + " " + entry.bits;
@@ -131,6 +146,7 @@ bool Configure::load(const std::wstring& path) {
     return false;
   }
 
+  text = as_utf8(text);
   tinyxml2::XMLDocument doc(true, tinyxml2::PRESERVE_WHITESPACE);
   doc.Parse(text.data(), text.size());  // only whether a root element came out of it counts
   const tinyxml2::XMLElement* root = doc.FirstChildElement();

@@ -4,7 +4,13 @@
 #include <string>
 #include <vector>
 
-// One interpreter of the menu. The texts hold the file's bytes as the XML parser delivers them.
+// The record's texts are UTF-8, whatever the file held: a file that is not valid UTF-8 (one
+// written in the ANSI code page by an older version) is read as ANSI text, and every file is
+// written in UTF-8. These two turn a setting into the system's wide text and back.
+std::wstring setting_to_wide(const std::string& text);
+std::string wide_to_setting(const std::wstring& text);
+
+// One interpreter of the menu.
 struct PythonEntry {
   std::string path;
   std::string version;

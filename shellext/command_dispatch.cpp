@@ -55,7 +55,7 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
 std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path) {
   std::vector<MenuCommand> commands;
   for (const PythonEntry& entry : config.python)
-    commands.push_back({to_wide(menu_label(entry), CP_ACP), to_wide(entry.path, CP_ACP), false});
+    commands.push_back({setting_to_wide(menu_label(entry)), setting_to_wide(entry.path), false});
   if (CExtensionsShellEx::FileExists(companion_path.c_str()))
     commands.push_back({kCompanionLabel, companion_path, true});
   return commands;
@@ -74,7 +74,7 @@ void RunMenuCommand(const MenuCommand& command, const std::wstring& start_folder
   CommandUtils::probe_python(command.path, version, bits);
   CommandUtils::get_venv_prompt(command.path, venv_name);
   // Both come from files in folders anyone may have written: only plain text reaches cmd.
-  const std::wstring command_template = to_wide(command_line, CP_ACP);
+  const std::wstring command_template = setting_to_wide(command_line);
   const bool terminal = CommandUtils::starts_windows_terminal(command_template);
   CommandUtils::open_console(command.path, command_template, start_folder,
                              CExtensionsShellEx::ComposePrompt(

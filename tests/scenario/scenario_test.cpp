@@ -103,6 +103,14 @@ std::vector<std::string> Words(const std::string& text) {
   return words;
 }
 
+// "PATH TEXT" or "\"PATH\" TEXT" (a path with blanks); the text may be empty.
+void PathAndText(const std::string& line, std::string* path, std::string* text) {
+  size_t end = line.empty() || line[0] != '"' ? line.find(' ') : line.find('"', 1);
+  *path = line.substr(line[0] == '"', end == std::string::npos ? end : end - (line[0] == '"'));
+  if (end != std::string::npos && line[0] == '"') ++end;
+  *text = end < line.size() ? line.substr(end + 1) : "";
+}
+
 // Values added, and all that went; keys added too when `with_keys` (in a shared prefix an
 // earlier registration may have left the folders above ours).
 std::string Changes(const RegistrySnapshot& before, const RegistrySnapshot& after, bool with_keys) {
@@ -245,13 +253,14 @@ class Scenario {
     } remember{previous_, command};
     std::string rest = line.size() > command.size() ? line.substr(command.size() + 1) : "";
     // A file's text: escapes (\n \r \xE9) first, so that a path put in by %ROOT% keeps its "\r".
-    if (command == "file" && rest.find(' ') != std::string::npos) {
-      std::string text = rest.substr(rest.find(' ') + 1);
+    if (command == "file") {
+      std::string path, text;
+      PathAndText(rest, &path, &text);
       ReplaceAll(&text, "\\n", "\n");
       ReplaceAll(&text, "\\r", "\r");
       for (size_t at; (at = text.find("\\x")) != std::string::npos;)
         text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
-      rest = rest.substr(0, rest.find(' ') + 1) + text;
+      rest = "\"" + path + "\" " + text;
     }
     Expand(&rest);
     if (command == "module") {
@@ -267,14 +276,14 @@ class Scenario {
                             (Module().folder() + L"\\Velmar.exe").c_str(), FALSE));
     } else if (command == "dir") {
       ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
-    } else if (command == "file") {
-      std::string path = rest.substr(0, rest.find(' '));
-      std::string text = rest.size() > path.size() ? rest.substr(path.size() + 1) : "";
+    } else if (command == "file") {  // PATH TEXT; a path with blanks in double quotes
+      std::string path, text;
+      PathAndText(rest, &path, &text);
       ASSERT_TRUE(WriteTextFile(Wide(path), text));
-    } else if (command == "python") {
-      std::istringstream words(rest);
-      std::string path, version, bits;
-      words >> path >> version >> bits;
+    } else if (command == "python") {  // PATH VERSION BITS
+      std::vector<std::string> words = Words(rest);
+      ASSERT_EQ(words.size(), 3u);
+      std::string path = words[0], version = words[1], bits = words[2];
       ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), Wide(path).c_str(),
                             FALSE));
       std::string folder = path.substr(0, path.rfind('\\'));
