@@ -265,9 +265,16 @@ bool probe_python(const std::wstring& interpreter, std::wstring& version, std::w
   if (!run_process(quoted + L" --version", env, folder, &output, exit_code, timeout_ms))
     return false;
   // A launcher stub that cannot run Python (the Store alias) says so and fails: no version.
-  // Its first line, without the word Python; whatever follows (warnings) is not the version.
+  // Its first line that is not blank, without the word Python; whatever follows (warnings) is
+  // not the version.
   if (exit_code == 0) {
-    std::wstring text = to_wide(output.substr(0, output.find_first_of("\r\n")), CP_ACP);
+    std::wstring text;
+    for (size_t start = 0; text.empty() && start < output.size();) {
+      size_t end = output.find_first_of("\r\n", start);
+      if (end == std::string::npos) end = output.size();
+      text = boost::algorithm::trim_copy(to_wide(output.substr(start, end - start), CP_ACP));
+      start = end + 1;
+    }
     regex_erase_all(text, L"^Python|^python");
     version = boost::algorithm::trim_copy(text).substr(0, kPromptPartLimit);
   }

@@ -3,7 +3,8 @@
 //   version=3.12.1   bits=64
 //   mode=normal | hang | store | nosite | nowidth | grandchild | flood (writes its version line
 //        for ever) | grandchild-flood (leaves a process writing for ever) | long (a version of
-//        40,000 characters and a warning line)
+//        40,000 characters and a warning line) | blank-first (a blank line before the version)
+//        | linger (answers, closes its output, and takes 1.5 s more before it ends)
 // and answers "--version" (stdout for 3.x, stderr for 2.x, as CPython does) and "-c PROGRAM"
 // (the pointer-width program: exit code 32 or 64). Runner tests call it directly with:
 //   --stdout TEXT  --stderr TEXT  --exit N  --print-bytes N  --sleep MS  --env NAME  --cwd
@@ -12,6 +13,8 @@
 //   --grandchild-flood PIDFILE (the same with --flood)  --flood (writes for ever)
 #include <windows.h>
 #include <shellapi.h>
+
+#include <io.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -98,6 +101,7 @@ int AnswerAsPython(const std::vector<std::wstring>& args) {
       StartGrandchild(L"", mode == "grandchild-flood");
     if (mode == "flood") Flood("Python " + version + "\r\n");
     if (mode == "long") version = std::string(40000, '7') + "\r\nwarning: a second line";
+    if (mode == "blank-first") Write(STD_OUTPUT_HANDLE, "\r\n");
     Write(version[0] == '2' ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE, "Python " + version + "\r\n");
     return 0;
   }
@@ -128,8 +132,15 @@ int wmain() {
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
   std::vector<std::wstring> args(argv, argv + count);
   LocalFree(argv);
-  if (args.size() < 2 || args[1].compare(0, 2, L"--") != 0 || args[1] == L"--version")
-    return AnswerAsPython(args);
+  if (args.size() < 2 || args[1].compare(0, 2, L"--") != 0 || args[1] == L"--version") {
+    int answer = AnswerAsPython(args);
+    if (Setting("mode", "") == "linger") {  // the exit code comes well after the output ended
+      _close(1);                            // the runtime's descriptors hold the same handles
+      _close(2);
+      Sleep(1500);
+    }
+    return answer;
+  }
 
   int exit_code = 0;
   std::wstring pid_file;
