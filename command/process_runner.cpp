@@ -160,6 +160,19 @@ std::wstring python_path_prefix(const std::wstring& interpreter) {
                                             dir_name(interpreter));
 }
 
+bool is_full_path(const std::wstring& path) {
+  auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+  if (path.size() >= 3 &&
+      ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) &&
+      path[1] == L':' && separator(path[2]))
+    return true;
+  if (path.size() < 5 || !separator(path[0]) || !separator(path[1])) return false;
+  size_t server_end = path.find_first_of(L"\\/", 2);
+  if (server_end == std::wstring::npos || server_end == 2) return false;
+  size_t share_end = path.find_first_of(L"\\/", server_end + 1);
+  return share_end != std::wstring::npos && share_end > server_end + 1;
+}
+
 bool get_environment(EnvironmentMap& env) {
   wchar_t* block = GetEnvironmentStringsW();
   if (!block) {

@@ -54,8 +54,15 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
 
 std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path) {
   std::vector<MenuCommand> commands;
-  for (const PythonEntry& entry : config.python)
-    commands.push_back({setting_to_wide(menu_label(entry)), setting_to_wide(entry.path), false});
+  for (const PythonEntry& entry : config.python) {
+    std::wstring path = setting_to_wide(entry.path);
+    // A relative path would name a program of whatever folder the host is in.
+    if (!CommandUtils::is_full_path(path)) {
+      log_write(LOG_ERROR, L"Interpreter left out, not a full path: \"%s\"", path.c_str());
+      continue;
+    }
+    commands.push_back({setting_to_wide(menu_label(entry)), path, false});
+  }
   if (CExtensionsShellEx::FileExists(companion_path.c_str()))
     commands.push_back({kCompanionLabel, companion_path, true});
   return commands;

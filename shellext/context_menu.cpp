@@ -72,9 +72,10 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
     ++menuIndex;
     ++offset;
 
-    const std::vector<PythonEntry>& entries = configure.config.python;
-    log_write(LOG_DEBUG, L"configure.config.python.size():%d", static_cast<int>(entries.size()));
+    log_write(LOG_DEBUG, L"configure.config.python.size():%d",
+              static_cast<int>(configure.config.python.size()));
     const std::vector<MenuCommand> commands = MenuCommands(configure.config, m_strCompanionPath);
+    const size_t interpreters = commands.size() - (!commands.empty() && commands.back().companion);
     for (const MenuCommand& command : commands) {
       if (command.companion || !fits(offset)) break;
       UINT used =
@@ -85,9 +86,9 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
     }
 
     UINT added = offset - 2;
-    if (added < entries.size())
+    if (added < interpreters)
       log_write(LOG_ERROR, L"Menu full: %u of %u interpreters shown", added,
-                static_cast<unsigned>(entries.size()));
+                static_cast<unsigned>(interpreters));
     if (!fits(offset)) {
       log_write(LOG_ERROR, L"Menu full: Open Velmar not shown");
     } else if (!commands.empty() && commands.back().companion) {

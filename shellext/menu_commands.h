@@ -20,7 +20,8 @@ struct MenuCommand {
   bool companion = false;  // its icon is the module's own, else the file's at `path`
 };
 
-// One item per interpreter entry, then "Open Velmar" when the companion exists.
+// One item per interpreter entry with a full path (others are logged), then "Open Velmar" when
+// the companion exists.
 std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path);
 
 // Opens the companion in `start_folder`, or probes the interpreter and opens a console with it
