@@ -63,7 +63,9 @@ bool starts_windows_terminal(const std::wstring& command_template);
 constexpr size_t kStartFolderLimit = 258;
 
 // Expands the command template with the prompt command and starts it in `start_folder` (the
-// interpreter's folder when empty), with the interpreter's folders first on PATH for the launch.
+// interpreter's folder when empty), in an environment of its own: the host's, with the
+// interpreter's folders first on PATH (and as PYTHON_PATH when the host has that variable) and
+// NoDefaultCurrentDirectoryInExePath set. The host's environment is left alone.
 bool open_console(const std::wstring& interpreter, const std::wstring& command_template,
                   const std::wstring& start_folder, const std::wstring& prompt_text);
 

@@ -2,9 +2,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/algorithm/string/trim.hpp>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "command/command_utils.h"
 #include "command/handle_owners.h"
@@ -14,22 +17,37 @@ namespace {
 
 const wchar_t kPromptCommandTemplate[] = L"set PROMPT=(__PROMPT_STRING__) %PROMPT%";
 
-// Puts a variable of the host process back as it was (set or not set) on every path.
-class EnvironmentRestorer {
- public:
-  explicit EnvironmentRestorer(const wchar_t* name) : name_(name) {
-    was_set_ = CommandUtils::get_variable(name, saved_);
+// The host's environment block with `changes` made (names compared without letter case), sorted
+// by name as Windows keeps one. The host's own environment is not touched: another thread of the
+// host may start a program meanwhile.
+std::wstring EnvironmentWith(const std::vector<std::pair<std::wstring, std::wstring>>& changes) {
+  auto name_of = [](const std::wstring& entry) {  // "=C:=C:\\x" is named "=C:"
+    return entry.substr(0, entry.find(L'=', 1));
+  };
+  auto same = [](const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+  };
+  std::vector<std::wstring> entries;
+  if (wchar_t* block = GetEnvironmentStringsW()) {
+    for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
+      bool changed = false;
+      for (const auto& change : changes) changed = changed || same(name_of(entry), change.first);
+      if (!changed) entries.push_back(entry);
+    }
+    FreeEnvironmentStringsW(block);
   }
-  ~EnvironmentRestorer() { SetEnvironmentVariableW(name_, was_set_ ? saved_.c_str() : nullptr); }
-  EnvironmentRestorer(const EnvironmentRestorer&) = delete;
-  EnvironmentRestorer& operator=(const EnvironmentRestorer&) = delete;
-  const std::wstring& saved() const { return saved_; }
-
- private:
-  const wchar_t* name_;
-  bool was_set_ = false;
-  std::wstring saved_;
-};
+  for (const auto& change : changes) entries.push_back(change.first + L"=" + change.second);
+  std::stable_sort(
+      entries.begin(), entries.end(), [&](const std::wstring& a, const std::wstring& b) {
+        std::wstring x = name_of(a), y = name_of(b);
+        return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
+                                    static_cast<int>(y.size()), TRUE) == CSTR_LESS_THAN;
+      });
+  std::wstring joined;
+  for (const std::wstring& entry : entries) joined += entry + L'\0';
+  return joined + L'\0';
+}
 
 // A program named without a folder is looked for in the system folder, then on the host's own
 // PATH: never in the folder the console starts in (a right-clicked download may bring its own
@@ -135,18 +153,33 @@ bool open_console(const std::wstring& interpreter, const std::wstring& command_t
     program = resolved;
   }
 
-  if (GetEnvironmentVariableW(L"PYTHON_PATH", nullptr, 0) > 0)
-    SetEnvironmentVariableW(L"PYTHON_PATH", prefix.c_str());
-  EnvironmentRestorer path(L"PATH");
-  SetEnvironmentVariableW(L"PATH", (prefix + path.saved()).c_str());
-  HINSTANCE result = ShellExecuteW(nullptr, L"open", program.c_str(), arguments.c_str(),
-                                   work_dir.c_str(), SW_SHOWNORMAL);
-  UINT code = static_cast<UINT>(reinterpret_cast<UINT_PTR>(result));
-  if (code <= 32) {
+  // The console's environment: the interpreter's folders first on PATH (and PYTHON_PATH when the
+  // host has one), and cmd told to look for programs on PATH only, not in the start folder first.
+  std::wstring host_path;
+  const bool path_set = get_variable(L"PATH", host_path);
+  std::vector<std::pair<std::wstring, std::wstring>> changes = {
+      {L"PATH", prefix + (path_set ? host_path : L"")},
+      {L"NoDefaultCurrentDirectoryInExePath", L"1"}};
+  if (GetEnvironmentVariableW(L"PYTHON_PATH", nullptr, 0) > 0 ||
+      GetLastError() != ERROR_ENVVAR_NOT_FOUND)
+    changes.push_back({L"PYTHON_PATH", prefix});
+  std::wstring environment = EnvironmentWith(changes);
+  std::wstring line = L"\"" + program + L"\"" + (arguments.empty() ? L"" : L" " + arguments);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_SHOWNORMAL;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
+                      CREATE_NEW_CONSOLE | CREATE_UNICODE_ENVIRONMENT, &environment[0],
+                      work_dir.c_str(), &startup, &started)) {
+    // Named as when the shell started the console: what logs are searched for.
     log_write(LOG_ERROR, L"ShellExecute:rCode:%d;arg0:%s;args:%s;workdir:%s",
-              static_cast<int>(code), program.c_str(), arguments.c_str(), work_dir.c_str());
+              static_cast<int>(GetLastError()), program.c_str(), arguments.c_str(),
+              work_dir.c_str());
     return false;
   }
+  ScopedHandle process(started.hProcess), thread(started.hThread);  // not waited for
   return true;
 }
 

@@ -29,6 +29,8 @@
 //                         same with red), alpha (half-transparent red left, blue right)
 //   write FILE TEXT       write a text file;  delete FILE  delete a file
 //   getenv NAME           print one of the host's environment variables (or "unset")
+//   watch NAME / watched  look at one of the host's environment variables from another thread,
+//                         as often as it can, until `watched` prints whether it ever changed
 //   peakmem MB            whether the host's peak working set stayed below MB mebibytes
 //   stamp FILE / restamp FILE / later FILE   remember, put back or advance its write time
 //   wait MS               let MS milliseconds pass, as between two right-clicks
@@ -58,6 +60,7 @@
 #include <psapi.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -133,6 +136,42 @@ HRESULT WriteTime(const std::wstring& path, FILETIME* get, const FILETIME* set) 
                 : SetFileTime(file.get(), nullptr, nullptr, set);
   return ok ? S_OK : HRESULT_FROM_WIN32(GetLastError());
 }
+
+// Reads one environment variable of this process over and over on a thread of its own.
+class Watcher {
+ public:
+  explicit Watcher(const std::wstring& name) : name_(name), first_(Read(name)) {
+    thread_.reset(CreateThread(
+        nullptr, 0,
+        [](void* self) -> DWORD {
+          auto* watcher = static_cast<Watcher*>(self);
+          while (!watcher->stop_)
+            if (Read(watcher->name_) != watcher->first_) watcher->changed_ = true;
+          return 0;
+        },
+        this, 0, nullptr));
+  }
+  ~Watcher() { Stop(); }
+  Watcher(const Watcher&) = delete;
+  Watcher& operator=(const Watcher&) = delete;
+  const std::wstring& name() const { return name_; }
+  bool Stop() {
+    stop_ = true;
+    if (thread_.get()) WaitForSingleObject(thread_.get(), INFINITE);
+    return changed_;
+  }
+
+ private:
+  static std::wstring Read(const std::wstring& name) {
+    std::wstring value(32768, L'\0');
+    DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], 32768);
+    value.resize(length < 32768 ? length : 0);
+    return length ? value : L"(unset)";
+  }
+  std::wstring name_, first_;
+  std::atomic<bool> stop_{false}, changed_{false};
+  UniqueHandle thread_;
+};
 
 class Host {
  public:
@@ -257,6 +296,12 @@ class Host {
       DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], 32768);
       value.resize(length < 32768 ? length : 0);
       std::printf("%s=%s\n", Utf8(name).c_str(), length ? Utf8(value).c_str() : "(unset)");
+    } else if (step == L"watch" && *i + 1 < argc) {
+      watcher_.reset(new Watcher(next()));
+    } else if (step == L"watched" && watcher_) {
+      std::printf("watched %s: %s\n", Utf8(watcher_->name()).c_str(),
+                  watcher_->Stop() ? "changed" : "unchanged");
+      watcher_.reset();
     } else if (step == L"peakmem" && *i + 1 < argc) {
       unsigned long limit = wcstoul(next().c_str(), nullptr, 10);
       PROCESS_MEMORY_COUNTERS memory = {};
@@ -625,6 +670,7 @@ class Host {
   ComPtr<IShellItemArray> items_;
   ComPtr<IExplorerCommand> command_;
   std::vector<ComPtr<IExplorerCommand>> subcommands_;
+  std::unique_ptr<Watcher> watcher_;
 };
 
 }  // namespace

@@ -25,12 +25,15 @@ int wmain() {
   wchar_t self[MAX_PATH] = {}, folder[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   GetCurrentDirectoryW(MAX_PATH, folder);
-  bool python_path_set = false;
+  bool python_path_set = false, no_current_set = false;
   std::wstring python_path = Variable(L"PYTHON_PATH", &python_path_set);
-  std::string text = "exe=" + Utf8(self) + "\n" + "cmdline=" + Utf8(GetCommandLineW()) + "\n" +
-                     "cwd=" + Utf8(folder) + "\n" + "PATH=" + Utf8(Variable(L"PATH")) + "\n" +
-                     "PROMPT=" + Utf8(Variable(L"PROMPT")) + "\n" +
-                     (python_path_set ? "PYTHON_PATH=" + Utf8(python_path) + "\n" : "");
+  std::wstring no_current = Variable(L"NoDefaultCurrentDirectoryInExePath", &no_current_set);
+  std::string text =
+      "exe=" + Utf8(self) + "\n" + "cmdline=" + Utf8(GetCommandLineW()) + "\n" +
+      "cwd=" + Utf8(folder) + "\n" + "PATH=" + Utf8(Variable(L"PATH")) + "\n" +
+      "PROMPT=" + Utf8(Variable(L"PROMPT")) + "\n" +
+      (python_path_set ? "PYTHON_PATH=" + Utf8(python_path) + "\n" : "") +
+      (no_current_set ? "NoDefaultCurrentDirectoryInExePath=" + Utf8(no_current) + "\n" : "");
   // Written under another name first, so a reader never sees half a record.
   std::wstring partial = record + L".partial";
   FILE* file = _wfopen(partial.c_str(), L"wb");

@@ -211,7 +211,7 @@ class ConsoleTest : public ::testing::Test {
   std::wstring record_;
 };
 
-TEST_F(ConsoleTest, FailuresLogAndRestorePath) {
+TEST_F(ConsoleTest, FailuresLogAndLeaveTheHostAsItWas) {
   std::wstring before = HostPath();
   log_set_level(LOG_DEBUG);
   EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"no-such-console.exe /k __PROMPT__",
