@@ -49,10 +49,14 @@ bool HasPackageManager(std::wstring* reason) {
   return false;
 }
 
-// A PowerShell single-quoted string.
+// A PowerShell single-quoted string. PowerShell ends one at ' and at the typographic single
+// quotes U+2018 to U+201B alike, and reads any of them doubled as that character.
 std::wstring Quoted(const std::wstring& text) {
   std::wstring quoted = L"'";
-  for (wchar_t c : text) quoted += c == L'\'' ? std::wstring(L"''") : std::wstring(1, c);
+  for (wchar_t c : text) {
+    if (c == L'\'' || (c >= 0x2018 && c <= 0x201B)) quoted += c;
+    quoted += c;
+  }
   return quoted + L"'";
 }
 
@@ -72,7 +76,7 @@ bool RunPowerShell(const std::wstring& command, std::wstring* reason) {
   DWORD code = 1;
   if (!CommandUtils::run_process(
           L"\"" + program + L"\" -NoProfile -NonInteractive -Command \"" + command + L"\"", env,
-          L"", &output, code, kPowerShellTimeoutMs)) {
+          system, &output, code, kPowerShellTimeoutMs)) {  // not in a folder Velmar was opened in
     *reason = L"cannot run " + program;
     return false;
   }

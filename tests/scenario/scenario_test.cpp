@@ -239,6 +239,8 @@ class Scenario {
     SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", nullptr);
     for (const std::wstring& name : variables_) SetEnvironmentVariableW(name.c_str(), nullptr);
     for (const std::wstring& tree : cleanup_) RemoveTree(tree);
+    for (const std::wstring& path : replaced_)
+      MoveFileExW((path + L".scenario-saved").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
     if (dpi_set_) RegDeleteKeyValueW(HKEY_CURRENT_USER, kDesktop, L"LogPixels");
   }
@@ -293,6 +295,13 @@ class Scenario {
       std::vector<std::string> files = Words(rest);
       ASSERT_EQ(files.size(), 2u);
       ASSERT_TRUE(CopyFileW(Wide(files[0]).c_str(), Wide(files[1]).c_str(), FALSE));
+    } else if (command == "stand-in") {  // PATH SOURCE: SOURCE at PATH until the end, then back
+      std::vector<std::string> files = Words(rest);
+      ASSERT_EQ(files.size(), 2u);
+      std::wstring path = Wide(files[0]), saved = path + L".scenario-saved";
+      ASSERT_TRUE(MoveFileExW(path.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING));
+      replaced_.push_back(path);
+      ASSERT_TRUE(CopyFileW(Wide(files[1]).c_str(), path.c_str(), FALSE));
     } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
       cleanup_.push_back(Wide(rest));
     } else if (command == "exists") {
@@ -538,7 +547,7 @@ class Scenario {
   TempDir root_;
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
-  std::vector<std::wstring> variables_, cleanup_;
+  std::vector<std::wstring> variables_, cleanup_, replaced_;
   void Release() {
     if (!holder_) return;
     TerminateProcess(holder_.get(), 0);
