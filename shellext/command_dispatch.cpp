@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -33,8 +34,10 @@ std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
   return comfw::NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"InvokeCommand");
-    // A verb given as text is a pointer, whatever its bits 16 to 31 hold.
-    if (!pCmdInfo || !IS_INTRESOURCE(pCmdInfo->lpVerb)) {
+    // A verb given as text is a pointer, whatever its bits 16 to 31 hold. Nothing is read past
+    // the size the caller gives.
+    constexpr DWORD kVerbEnd = offsetof(CMINVOKECOMMANDINFO, lpVerb) + sizeof(LPCSTR);
+    if (!pCmdInfo || pCmdInfo->cbSize < kVerbEnd || !IS_INTRESOURCE(pCmdInfo->lpVerb)) {
       log_write(LOG_DEBUG, L"if (pCmdInfo == NULL || 0 != HIWORD(pCmdInfo->lpVerb))\n");
       return E_INVALIDARG;
     }
@@ -95,6 +98,8 @@ STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, U
     VELMAR_FAULT_POINT(L"GetCommandString");
     if (idCmd != 0) return E_INVALIDARG;
     if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;
+    if (uFlags & GCS_VALIDATEA) return S_OK;  // the item exists; a validation writes nothing
+    if (!pszName || cchMax == 0) return E_INVALIDARG;
     if (uFlags & GCS_UNICODE) {
       lstrcpynW(reinterpret_cast<LPWSTR>(pszName), kHelpText, static_cast<int>(cchMax));
     } else {

@@ -135,7 +135,7 @@ bool SelectionStartFolder(IShellItemArray* items, std::wstring* folder) {
   DWORD count = 0;
   if (!items || FAILED(items->GetCount(&count)) || count != 1) return false;
   comfw::CComPtr<IShellItem> item;
-  if (FAILED(items->GetItemAt(0, item.put()))) return false;
+  if (FAILED(items->GetItemAt(0, item.put())) || !item) return false;  // no item: no selection
   LPWSTR path = nullptr;
   if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return false;
   wchar_t start[MAX_PATH] = {};

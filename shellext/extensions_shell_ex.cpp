@@ -27,12 +27,34 @@ class StorageMedium {
     filled_ = SUCCEEDED(hr);
     return hr;
   }
-  HGLOBAL global() const { return medium_.hGlobal; }
+  // The memory block, only when the data object answered with one (it may answer with a stream
+  // or a file whatever was asked).
+  HGLOBAL global() const { return medium_.tymed == TYMED_HGLOBAL ? medium_.hGlobal : nullptr; }
 
  private:
   STGMEDIUM medium_;
   bool filled_ = false;
 };
+
+// Whether a block holds a whole drop list: the DROPFILES header, then, at an offset inside the
+// block, names ending with an empty one before the block does.
+bool IsDropList(HGLOBAL global, const void* data) {
+  const SIZE_T size = GlobalSize(global);
+  const auto* header = static_cast<const DROPFILES*>(data);
+  if (!data || size < sizeof(DROPFILES) || header->pFiles < sizeof(DROPFILES) ||
+      header->pFiles >= size)
+    return false;
+  const char* at = static_cast<const char*>(data) + header->pFiles;
+  const size_t unit = header->fWide ? sizeof(wchar_t) : 1;
+  const size_t units = (size - header->pFiles) / unit;
+  auto is_zero = [&](size_t k) {
+    return header->fWide ? reinterpret_cast<const wchar_t*>(at)[k] == 0 : at[k] == 0;
+  };
+  // The first name may be empty only in an empty list; the list ends with two zeros.
+  for (size_t k = 0; k < units; ++k)
+    if (is_zero(k) && (k == 0 || (k + 1 < units && is_zero(k + 1)))) return true;
+  return false;
+}
 
 // Holds a global memory block locked for its lifetime.
 class GlobalLockGuard {
@@ -143,7 +165,7 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
     }
     GlobalLockGuard lock(medium.global());
     HDROP drop = static_cast<HDROP>(lock.data());
-    if (!drop) {
+    if (!drop || !IsDropList(medium.global(), drop)) {
       read_folder();
       return E_INVALIDARG;
     }

@@ -13,6 +13,12 @@
 //   draw ID TOP HEIGHT    WM_DRAWITEM for item ID in a rectangle TOP..TOP+HEIGHT; prints
 //                         the first row that got pixels
 //   invoke N              InvokeCommand for command offset N (a verb given as a number)
+//   invoke-short          InvokeCommand with a record that says it is 8 bytes long, at the end of
+//                         readable memory
+//   hostile-drop KIND PATH  Initialize with a data object that gives the drop list for PATH
+//                         broken as KIND says: stream, file, short, outside, open
+//   helptext-null         GetCommandString for offset 0 with no buffer (validation, help texts,
+//                         verb), and with a buffer of size 0
 //   invoke-verb TEXT      InvokeCommand with a verb given as a string
 //   invoke-verb-high N    the verb "open" at an address whose low 32 bits are N (bits 16 to 31
 //                         zero), as a 64-bit host may have one
@@ -39,6 +45,8 @@
 //   xmenu                 create the command class, print its title, icon, flags and state for
 //                         the items, and each subcommand's
 //   xinvoke N             Invoke subcommand N (from 1) with the items
+//   xnull                 the command's state, and each subcommand's Invoke, for an item array
+//                         whose one item comes as null
 //   xcompare              whether the last classic submenu and the subcommands show the same
 //                         titles in the same order
 //   free-unused           ask COM to unload what is unused now, as Explorer does from time to time
@@ -71,6 +79,7 @@
 
 #include "tools/explorer/heap_check.h"
 #include "tools/explorer/menu_reader.h"
+#include "tools/explorer/misbehaving_callers.h"
 #include "tools/explorer/resource_counts.h"
 #include "tools/explorer/shell_host.h"
 #include "tools/explorer/temp_dir.h"
@@ -217,6 +226,26 @@ class Host {
       Report("invoke", Invoke(std::string(verb.begin(), verb.end()).c_str()));
     } else if (step == L"helptext") {
       HelpText();
+    } else if (step == L"helptext-null") {
+      HelpTextWithoutBuffer();
+    } else if (step == L"invoke-short") {
+      ComPtr<IContextMenu> context;
+      HRESULT hr = handler_->QueryInterface(IID_IContextMenu, context.put_void());
+      Report("invoke-short", SUCCEEDED(hr) ? InvokeWithShortRecord(context.get()) : hr);
+    } else if (step == L"hostile-drop" && *i + 2 < argc) {
+      std::wstring kind = next();
+      ComPtr<IDataObject> data = HostileDropList(kind, next());
+      std::printf("hostile-drop %s=0x%08lX\n", Utf8(kind).c_str(),
+                  static_cast<unsigned long>(handler_->Initialize(nullptr, data.get(), nullptr)));
+    } else if (step == L"xnull" && command_) {
+      ComPtr<IShellItemArray> items = ArrayWithNullItem();
+      EXPCMDSTATE state = 0xFF;
+      HRESULT hr = command_->GetState(items.get(), TRUE, &state);
+      std::printf("xnull state=0x%lX (0x%08lX)\n", static_cast<unsigned long>(state),
+                  static_cast<unsigned long>(hr));
+      for (size_t n = 0; n < subcommands_.size(); ++n)
+        std::printf("xnull xinvoke %zu=0x%08lX\n", n + 1,
+                    static_cast<unsigned long>(subcommands_[n]->Invoke(items.get(), nullptr)));
     } else if (step == L"invoke-verb-high" && *i + 1 < argc) {
       UINT_PTR low = static_cast<UINT_PTR>(_wtoi(next().c_str()));
       char* base = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 0x10000,
@@ -490,6 +519,26 @@ class Host {
       std::printf("%s=0x%08lX \"%s\"\n", ask.name, static_cast<unsigned long>(hr),
                   ask.flags & GCS_UNICODE ? Utf8(text).c_str() : narrow);
     }
+  }
+
+  void HelpTextWithoutBuffer() {
+    ComPtr<IContextMenu> context;
+    if (FAILED(handler_->QueryInterface(IID_IContextMenu, context.put_void()))) return;
+    const struct {
+      UINT flags;
+      const char* name;
+    } asks[] = {{GCS_VALIDATEW, "validateW"},
+                {GCS_HELPTEXTW, "helptextW"},
+                {GCS_HELPTEXTA, "helptextA"},
+                {GCS_VERBW, "verbW"}};
+    for (const auto& ask : asks)
+      std::printf("%s(null)=0x%08lX\n", ask.name,
+                  static_cast<unsigned long>(
+                      context->GetCommandString(0, ask.flags, nullptr, nullptr, MAX_PATH)));
+    wchar_t text[16] = L"untouched";
+    HRESULT hr =
+        context->GetCommandString(0, GCS_HELPTEXTW, nullptr, reinterpret_cast<LPSTR>(text), 0);
+    std::printf("helptextW/0=0x%08lX \"%s\"\n", static_cast<unsigned long>(hr), Utf8(text).c_str());
   }
 
   void Measure() {

@@ -539,6 +539,7 @@ class Scenario {
     ASSERT_TRUE(run.started);
     transcript_ += run.output;
     if (run.exit_code != 0) Print("exit=" + std::to_string(run.exit_code));
+    if (run.access_violations) Print("access violations: " + std::to_string(run.access_violations));
     static const std::regex pointer("=(?!0{16})[0-9A-F]{16}\\)");
     for (const std::string& line : run.debug_lines)
       if (with_log) Print("log: " + std::regex_replace(line, pointer, "=PTR)"));

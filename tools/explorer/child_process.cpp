@@ -81,6 +81,9 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms)
       case EXCEPTION_DEBUG_EVENT:
         if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
           status = DBG_EXCEPTION_NOT_HANDLED;
+        if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
+            event.u.Exception.dwFirstChance)
+          ++run.access_violations;
         break;
       default:
         break;

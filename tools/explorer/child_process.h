@@ -10,12 +10,14 @@ struct CapturedRun {
   bool started = false;
   bool timed_out = false;
   DWORD exit_code = 0;
+  int access_violations = 0;  // raised in the program, handled or not
   std::vector<std::string> debug_lines;
   std::string output;
 };
 
 // Runs a program as a debuggee and collects what it writes to the debugger output stream
-// (Wine hands a debugger the ANSI form of each line) and to its standard output and error.
+// (Wine hands a debugger the ANSI form of each line) and to its standard output and error, and
+// counts the access violations raised in it (a handler that catches one still hides a fault).
 CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms = 60000);
 
 constexpr DWORD kNotStarted = 0xFFFFFFFF;
