@@ -214,6 +214,7 @@ class Scenario {
   Scenario() : root_(L"scenario") {}
   ~Scenario() {
     Release();
+    for (const UniqueHandle& locker : lockers_) WaitForSingleObject(locker.get(), INFINITE);
     if (packages_used_) {
       for (const std::wstring& product : RelatedProducts())
         RunAndWait(L"msiexec.exe /x " + product + L" /qn /norestart", 180000);
@@ -302,6 +303,28 @@ class Scenario {
       ASSERT_TRUE(MoveFileExW(path.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING));
       replaced_.push_back(path);
       ASSERT_TRUE(CopyFileW(Wide(files[1]).c_str(), path.c_str(), FALSE));
+    } else if (command == "lock-file") {  // PATH MS: held for MS ms, shared for reading only
+      std::vector<std::string> words = Words(rest);
+      ASSERT_EQ(words.size(), 2u);
+      HANDLE file = CreateFileW(Wide(words[0]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      struct Lock {
+        HANDLE file;
+        DWORD ms;
+      };
+      UniqueHandle thread(CreateThread(
+          nullptr, 0,
+          [](void* held) -> DWORD {
+            auto* lock = static_cast<Lock*>(held);
+            Sleep(lock->ms);
+            CloseHandle(lock->file);
+            delete lock;
+            return 0;
+          },
+          new Lock{file, static_cast<DWORD>(std::stoul(words[1]))}, 0, nullptr));
+      ASSERT_TRUE(thread);
+      lockers_.push_back(std::move(thread));
     } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
       cleanup_.push_back(Wide(rest));
     } else if (command == "exists") {
@@ -549,6 +572,7 @@ class Scenario {
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
   std::vector<std::wstring> variables_, cleanup_, replaced_;
+  std::vector<UniqueHandle> lockers_;
   void Release() {
     if (!holder_) return;
     TerminateProcess(holder_.get(), 0);
