@@ -1,7 +1,9 @@
 // Velmar.exe, the companion application. Command-line mode, for administrators and scripts:
 //   Velmar.exe --list            the configured interpreters, one per line: path|version|bits|desc
 //   Velmar.exe --detect          the interpreters Detect would add, in the same form
-//   Velmar.exe --detect --save   adds them to config.cfg (beside this program) and saves
+//   Velmar.exe --detect --save   adds them to config.cfg (beside this program) and saves; one
+//                                that someone who cannot change config.cfg could replace is
+//                                not added ("not saved: PATH: REASON" on standard error)
 // For the installer:
 //   Velmar.exe --install-settings    puts the defaults in place as config.cfg unless there is one
 //   Velmar.exe --uninstall-settings  removes config.cfg while it is still the unchanged defaults
@@ -21,6 +23,7 @@
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
 #include "companion/detect.h"
+#include "companion/interpreter_trust.h"
 #include "companion/main_window.h"
 #include "companion/settings_file.h"
 #include "companion/sparse_package.h"
@@ -28,14 +31,17 @@
 
 namespace {
 
+// Standard output or error: where it is redirected, UTF-8; else the console the program was
+// started from.
 class Output {
  public:
-  Output() {
-    handle_ = GetStdHandle(STD_OUTPUT_HANDLE);
+  explicit Output(DWORD stream = STD_OUTPUT_HANDLE) {
+    handle_ = GetStdHandle(stream);
     if (handle_ && handle_ != INVALID_HANDLE_VALUE && GetFileType(handle_) != FILE_TYPE_UNKNOWN)
       return;
     handle_ = nullptr;
-    if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    // (a second stream finds the console attached already)
+    if (AttachConsole(ATTACH_PARENT_PROCESS) || GetLastError() == ERROR_ACCESS_DENIED) {
       handle_ = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
       owned_ = handle_ != INVALID_HANDLE_VALUE;
@@ -127,7 +133,15 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
   std::vector<PythonEntry> found = NewInterpreters(configure.config, Sources::FromSystem());
   for (const PythonEntry& entry : found) out.Line(Describe(entry));
   if (args.size() == 2) {
-    configure.config.python.insert(configure.config.python.end(), found.begin(), found.end());
+    const SettingsTrust trust(config_path);
+    Output errors(STD_ERROR_HANDLE);
+    for (const PythonEntry& entry : found) {
+      std::wstring refusal = trust.Refusal(setting_to_wide(entry.path));
+      if (refusal.empty())
+        configure.config.python.push_back(entry);
+      else
+        errors.Line(L"not saved: " + setting_to_wide(entry.path) + L": " + refusal);
+    }
     std::wstring reason;
     if (!SaveSettings(configure, config_path, &reason)) return Fail(out, reason);
   }

@@ -10,6 +10,7 @@
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
 #include "companion/detect.h"
+#include "companion/interpreter_trust.h"
 #include "companion/settings_file.h"
 
 namespace {
@@ -37,6 +38,7 @@ class MainWindow {
     loaded_ = configure_.load(config_path_);
     if (!loaded_ && !file_exists(config_path_))
       configure_.config.command_line = "cmd.exe /k __PROMPT__";
+    in_file_ = configure_.config.python;
   }
 
   ~MainWindow() {
@@ -271,9 +273,18 @@ class MainWindow {
     configure_.config.command_line = wide_to_setting(command_line);
     int level = static_cast<int>(SendMessageW(level_, CB_GETCURSEL, 0, 0));
     if (level >= 0 && level < 3) configure_.config.log_level = kLevels[level].level;
+    std::wstring refused = LeaveOutUntrusted();
     std::wstring reason;
     if (SaveSettings(configure_, config_path_, &reason)) {
-      SetStatus(L"Saved. The menu shows it on the next right-click.");
+      in_file_ = configure_.config.python;
+      if (refused.empty()) {
+        SetStatus(L"Saved. The menu shows it on the next right-click.");
+        return;
+      }
+      SetStatus(L"Saved, without the interpreters others could replace.");
+      std::wstring text = L"Not saved, since someone who cannot change " + config_path_ +
+                          L" could replace them:\n" + refused;
+      MessageBoxW(window_, text.c_str(), L"Velmar", MB_OK | MB_ICONWARNING);
       return;
     }
     SetStatus(L"Not saved: " + reason);
@@ -288,8 +299,31 @@ class MainWindow {
     }
   }
 
+  // Takes out of the list the interpreters new to the file that may not enter it, and says which
+  // and why, a line each.
+  std::wstring LeaveOutUntrusted() {
+    const SettingsTrust trust(config_path_);
+    std::wstring refused;
+    std::vector<PythonEntry>& python = configure_.config.python;
+    for (size_t i = 0; i < python.size();) {
+      bool in_file = false;
+      for (const PythonEntry& kept : in_file_) in_file = in_file || kept.path == python[i].path;
+      std::wstring path = setting_to_wide(python[i].path);
+      std::wstring refusal = in_file ? L"" : trust.Refusal(path);
+      if (refusal.empty()) {
+        ++i;
+        continue;
+      }
+      refused += L"\n" + path + L": " + refusal;
+      python.erase(python.begin() + i);
+    }
+    if (!refused.empty()) Refresh(-1);
+    return refused;
+  }
+
   HWND window_;
   std::wstring config_path_;
+  std::vector<PythonEntry> in_file_;  // the interpreters the file held when read or saved
   Configure configure_;
   bool loaded_ = false;
   bool refreshing_ = false;

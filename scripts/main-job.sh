@@ -25,12 +25,13 @@ echo 'print("hello")' >"$sample/main.py"
 echo 'numpy' >"$sample/requirements.txt"
 # The sample project has a virtual environment; the project's interpreter stand-in plays its
 # python.exe and the system's Python (Wine cannot hand a Linux python3's output to Windows).
-mkdir -p "$drive_c/Python312" "$sample/.venv/Scripts" "$drive_c/velmar-demo"
-cp "$bin/python_standin.exe" "$drive_c/Python312/python.exe"
-printf 'version=3.12.1\nbits=64\n' >"$drive_c/Python312/standin.cfg"
+python_dir="$drive_c/Program Files/Python312"
+mkdir -p "$python_dir" "$sample/.venv/Scripts" "$drive_c/velmar-demo"
+cp "$bin/python_standin.exe" "$python_dir/python.exe"
+printf 'version=3.12.1\nbits=64\n' >"$python_dir/standin.cfg"
 cp "$bin/python_standin.exe" "$sample/.venv/Scripts/python.exe"
 printf 'version=3.11.7\nbits=64\n' >"$sample/.venv/Scripts/standin.cfg"
-printf "home = C:\\Python312\nversion = 3.11.7\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
+printf "home = C:\\Program Files\\Python312\nversion = 3.11.7\nprompt = 'sample-project'\n" >"$sample/.venv/pyvenv.cfg"
 # The console: Wine's real cmd.exe sets the prompt, then a reporter prints what the console
 # got (a headless cmd /k would close at once).
 cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
@@ -54,7 +55,7 @@ cat >"$install_dir/config.cfg" <<'XML'
     <command_line>cmd.exe /c __PROMPT__ &amp; "C:\velmar-demo\report.exe"</command_line>
     <log_level>1</log_level>
     <python>
-        <path>C:\Python312\python.exe</path>
+        <path>C:\Program Files\Python312\python.exe</path>
         <version>3.12.1</version>
         <bits>64</bits>
     </python>
@@ -63,11 +64,18 @@ XML
 export VELMAR_CONSOLE_RECORD='C:\velmar-demo\console.txt'
 record="$drive_c/velmar-demo/console.txt"
 
-# The companion finds the project's virtual environment and adds it (run from the project).
+# The companion finds the project's virtual environment (run from the project), but does not put
+# it into the machine's settings: the folder is one that every user may write.
 echo "== Velmar.exe --list, then --detect --save from the project folder, then --list"
 velmar='C:\Program Files\Velmar\Velmar.exe'
 (cd "$sample" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
-(cd "$sample" && wine "$velmar" --detect --save | tr -d '\r' | sed 's/^/   added: /')
+(cd "$sample" && wine "$velmar" --detect --save 2>"$drive_c/velmar-demo/refused.txt" |
+  tr -d '\r' | sed 's/^/   found: /')
+tr -d '\r' <"$drive_c/velmar-demo/refused.txt" | sed 's/^/   /'
+(cd "$sample" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
+echo "-- the administrator adds the project's environment by hand, knowing whose folder it is:"
+sed -i 's|</configure>|    <python>\n        <path>C:\\users\\Public\\Documents\\sample-project\\.venv\\Scripts\\python.exe</path>\n        <version>3.11.7</version>\n        <bits>64</bits>\n    </python>\n</configure>|' \
+  "$install_dir/config.cfg"
 (cd "$sample" && wine "$velmar" --list | tr -d '\r' | sed 's/^/   /')
 
 project='C:\users\Public\Documents\sample-project'
@@ -108,7 +116,7 @@ console() {
     echo "   (nothing started)"
   fi
 }
-console '"Python 3.11.7 64" (the virtual environment Velmar found)' 3
+console '"Python 3.11.7 64" (the project'"'"'s virtual environment)' 3
 console '"Python 3.12.1 64"' 2
 
 echo

@@ -88,6 +88,82 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   EXPECT_EQ(saved.config.python[0].desc, "work");
 }
 
+// The text of the message box the window shows next, which is then closed (from another thread:
+// the window's own waits in the box).
+class MessageBoxReader {
+ public:
+  MessageBoxReader() {
+    thread_ = CreateThread(
+        nullptr, 0,
+        [](void* self) -> DWORD {
+          auto* reader = static_cast<MessageBoxReader*>(self);
+          for (int i = 0; i < 100; ++i, Sleep(50)) {
+            HWND box = FindWindowW(L"#32770", L"Velmar");
+            if (!box) continue;
+            wchar_t text[2048] = {};
+            GetDlgItemTextW(box, 0xFFFF, text, 2048);
+            reader->text_ = text;
+            PostMessageW(box, WM_COMMAND, IDOK, 0);
+            return 0;
+          }
+          return 1;
+        },
+        this, 0, nullptr);
+  }
+  ~MessageBoxReader() { Wait(); }
+  MessageBoxReader(const MessageBoxReader&) = delete;
+  MessageBoxReader& operator=(const MessageBoxReader&) = delete;
+  const std::wstring& Wait() {
+    if (thread_) WaitForSingleObject(thread_, INFINITE), CloseHandle(thread_), thread_ = nullptr;
+    return text_;
+  }
+
+ private:
+  HANDLE thread_ = nullptr;
+  std::wstring text_;
+};
+
+// Settings of an installation for every user take no interpreter from outside Program Files and
+// Windows: Detect offers it, Save leaves it out and the window says which and why.
+TEST(CompanionWindow, SavingLeavesOutWhatOthersCouldReplace) {
+  const std::wstring install = L"C:\\Program Files\\VelmarWindowTest";
+  ASSERT_TRUE(CreateDirectoryW(install.c_str(), nullptr));
+  std::wstring config = install + L"\\config.cfg";
+  ASSERT_TRUE(WriteTextFile(config,
+                            "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
+                            "<python><path>C:\\kept\\python.exe</path><version>3.9</version>"
+                            "<bits>64</bits></python></configure>"));
+  TempDir folder(L"window-trust");
+  std::wstring python = folder.path() + L"\\python.exe";
+  ASSERT_TRUE(
+      CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python.c_str(), FALSE));
+  wchar_t saved_path[32768] = {};
+  GetEnvironmentVariableW(L"PATH", saved_path, 32768);
+  SetEnvironmentVariableW(L"PATH", (folder.path() + L";" + saved_path).c_str());
+
+  HWND window = CreateMainWindow(GetModuleHandleW(nullptr), config);
+  ASSERT_NE(window, nullptr);
+  Click(window, kDetectId);
+  SetEnvironmentVariableW(L"PATH", saved_path);
+  HWND list = GetDlgItem(window, kListId);
+  ASSERT_EQ(ListView_GetItemCount(list), 2);
+  {
+    MessageBoxReader box;
+    Click(window, kSaveId);
+    EXPECT_EQ(box.Wait(), L"Not saved, since someone who cannot change " + config +
+                              L" could replace them:\n\n" + python +
+                              L": outside Program Files and Windows, where the interpreters of an "
+                              L"installation for every user must lie");
+  }
+  EXPECT_EQ(ListView_GetItemCount(list), 1);  // the one the file held stays
+  DestroyWindow(window);
+  Configure saved;
+  EXPECT_TRUE(saved.load(config));
+  ASSERT_EQ(saved.config.python.size(), 1u);
+  EXPECT_EQ(saved.config.python[0].path, "C:\\kept\\python.exe");
+  RemoveTree(install);
+}
+
 // Laid out for the screen's resolution: at 192 DPI (the second run of run_with_display.sh) the
 // list is twice as wide as at 96 and the text is the system's message font at that size.
 TEST(CompanionWindow, LaidOutForTheScreensResolution) {

@@ -397,8 +397,13 @@ class Scenario {
     } else if (command == "run") {  // a program's full exit code (its own quoting)
       if (rest.find("msiexec") != std::string::npos) packages_used_ = true;
       Print("run " + rest + ": exit=" + std::to_string(RunAndWait(Wide(rest), 180000)));
-    } else if (command == "program") {  // a program's exit code and what it printed
-      CapturedRun run = RunUnderDebugger(Wide(rest));
+    } else if (command == "program" || command == "program-in") {  // [FOLDER] COMMAND LINE:
+      std::string folder;  // its exit code and what it printed
+      if (command == "program-in") {
+        PathAndText(rest, &folder, &rest);
+        Print("in " + folder + ":");
+      }
+      CapturedRun run = RunUnderDebugger(Wide(rest), 60000, Wide(folder));
       Print("program " + rest + ": exit=" + std::to_string(run.exit_code));
       std::istringstream lines(run.output);
       for (std::string entry; std::getline(lines, entry);)

@@ -27,7 +27,8 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
 
 }  // namespace
 
-CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms) {
+CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
+                             const std::wstring& work_dir) {
   CapturedRun run;
   TempDir folder(L"capture");
   std::wstring output_path = folder.path() + L"\\stdout.txt";
@@ -45,8 +46,8 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms)
   PROCESS_INFORMATION process = {};
   std::wstring mutable_line = command_line;
   if (!CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, TRUE,
-                      DEBUG_ONLY_THIS_PROCESS | CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                      &process))
+                      DEBUG_ONLY_THIS_PROCESS | CREATE_NO_WINDOW, nullptr,
+                      work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &process))
     return run;
   run.started = true;
   UniqueHandle process_handle(process.hProcess);

@@ -18,7 +18,8 @@ struct CapturedRun {
 // Runs a program as a debuggee and collects what it writes to the debugger output stream
 // (Wine hands a debugger the ANSI form of each line) and to its standard output and error, and
 // counts the access violations raised in it (a handler that catches one still hides a fault).
-CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms = 60000);
+CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms = 60000,
+                             const std::wstring& work_dir = L"");
 
 constexpr DWORD kNotStarted = 0xFFFFFFFF;
 // Runs a program and gives its exit code (kNotStarted when it did not start or end in time).
