@@ -238,7 +238,9 @@ class Scenario {
                                              KEY_WRITE, nullptr, &approved, nullptr) == 0)
       RegCloseKey(approved);
     SetEnvironmentVariableW(L"VELMAR_CONSOLE_RECORD", nullptr);
-    for (const std::wstring& name : variables_) SetEnvironmentVariableW(name.c_str(), nullptr);
+    for (auto variable = variables_.rbegin(); variable != variables_.rend(); ++variable)
+      SetEnvironmentVariableW(variable->first.c_str(),
+                              variable->second.set ? variable->second.value.c_str() : nullptr);
     for (const std::wstring& tree : cleanup_) RemoveTree(tree);
     for (const std::wstring& path : replaced_)
       MoveFileExW((path + L".scenario-saved").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
@@ -330,9 +332,18 @@ class Scenario {
     } else if (command == "exists") {
       Print("exists " + rest + ": " +
             (GetFileAttributesW(Wide(rest).c_str()) != INVALID_FILE_ATTRIBUTES ? "yes" : "no"));
-    } else if (command == "env") {  // NAME VALUE, for the hosts started after it
+    } else if (command == "env") {  // NAME VALUE for the programs started after it; - as before
       std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
-      variables_.push_back(Wide(name));
+      for (const auto& variable : variables_) {
+        if (value == "-" && variable.first == Wide(name)) {
+          SetEnvironmentVariableW(variable.first.c_str(),
+                                  variable.second.set ? variable.second.value.c_str() : nullptr);
+          return;
+        }
+      }
+      Saved before;
+      before.set = CommandUtils::get_variable(Wide(name).c_str(), before.value);
+      variables_.emplace_back(Wide(name), before);
       SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
     } else if (command == "settings") {  // loads into one record for the whole scenario
       bool loaded = settings_.load(Wide(rest));
@@ -576,7 +587,12 @@ class Scenario {
   TempDir root_;
   std::unique_ptr<ModuleCopy> module_;
   Configure settings_;
-  std::vector<std::wstring> variables_, cleanup_, replaced_;
+  struct Saved {
+    bool set = false;
+    std::wstring value;
+  };
+  std::vector<std::pair<std::wstring, Saved>> variables_;  // put back as they were, last first
+  std::vector<std::wstring> cleanup_, replaced_;
   std::vector<UniqueHandle> lockers_;
   void Release() {
     if (!holder_) return;
