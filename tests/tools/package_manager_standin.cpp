@@ -4,24 +4,14 @@
 #include <windows.h>
 #include <unknwn.h>
 
+#include "tools/explorer/unknown.h"
+
 namespace {
 
-class Factory final : public IUnknown {
+// Any object will do: the companion only asks whether the class can be activated.
+class Factory final : public Unknown<IUnknown> {
  public:
-  STDMETHODIMP QueryInterface(REFIID, void** out) override {
-    *out = this;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
-
- private:
-  LONG references_ = 1;
+  Factory() : Unknown(IID_IUnknown) {}
 };
 
 }  // namespace
