@@ -2,6 +2,7 @@
 
 #include <shlwapi.h>
 
+#include "command/command_utils.h"
 #include "framework/com_ptr.h"
 #include "framework/fault_point.h"
 #include "framework/module.h"
@@ -36,9 +37,12 @@ class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThre
   COMFW_INTERFACE_ENTRY_IID(IID_IExplorerCommand, IExplorerCommand)
   COMFW_END_COM_MAP()
 
-  void Set(const MenuCommand& command, const std::string& command_line) {
+  // `site_folder`: the folder window's folder when the menu was built, for a background.
+  void Set(const MenuCommand& command, const std::string& command_line,
+           const std::wstring& site_folder) {
     command_ = command;
     command_line_ = command_line;
+    site_folder_ = site_folder;
   }
 
   STDMETHOD(GetTitle)(IShellItemArray*, LPWSTR* name) override {
@@ -70,7 +74,7 @@ class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThre
     return comfw::NoThrow([&]() -> HRESULT {
       VELMAR_FAULT_POINT(L"ExplorerInvoke");
       std::wstring folder;
-      if (!SelectionStartFolder(items, &folder)) return E_INVALIDARG;
+      if (!StartFolderFor(items, site_folder_, &folder)) return E_INVALIDARG;
       log_write(LOG_DEBUG, L"ExplorerCommand::Invoke: %s", command_.path.c_str());
       RunMenuCommand(command_, folder, command_line_);
       return S_OK;
@@ -89,6 +93,7 @@ class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThre
  private:
   MenuCommand command_;
   std::string command_line_;
+  std::wstring site_folder_;
 };
 
 // The subcommands, in menu order.
@@ -131,25 +136,62 @@ class CExplorerCommandList : public comfw::CComObjectRootEx<comfw::CComSingleThr
 
 }  // namespace
 
-bool SelectionStartFolder(IShellItemArray* items, std::wstring* folder) {
-  DWORD count = 0;
-  if (!items || FAILED(items->GetCount(&count)) || count != 1) return false;
-  comfw::CComPtr<IShellItem> item;
-  if (FAILED(items->GetItemAt(0, item.put())) || !item) return false;  // no item: no selection
-  LPWSTR path = nullptr;
-  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return false;
+namespace {
+
+// The folder a console starts in for `path`: the path itself when it is a folder, else the folder
+// that holds it; false when the path or that folder is too long for it.
+bool ConsoleFolderOf(const wchar_t* path, std::wstring* folder) {
+  if (lstrlenW(path) >= MAX_PATH) return false;  // never cut: that would name another file
   wchar_t start[MAX_PATH] = {};
-  bool fits = lstrlenW(path) < MAX_PATH;
-  if (fits) lstrcpyW(start, path);
-  CoTaskMemFree(path);
-  if (!fits) return false;
+  lstrcpyW(start, path);
   if (!CExtensionsShellEx::IsDirectory(start)) PathRemoveFileSpecW(start);
+  if (lstrlenW(start) > static_cast<int>(CommandUtils::kStartFolderLimit)) return false;
   *folder = start;
   return true;
 }
 
-CExplorerCommand::~CExplorerCommand() {
-  if (m_pSite) m_pSite->Release();
+// The file-system path of an item; empty for a virtual one (This PC, the Recycle Bin).
+std::wstring FileSystemPath(IShellItem* item) {
+  LPWSTR path = nullptr;
+  if (!item || FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return L"";
+  std::wstring text = path;
+  CoTaskMemFree(path);
+  return text;
+}
+
+}  // namespace
+
+std::wstring SiteFolder(IUnknown* site) {
+  comfw::CComPtr<IServiceProvider> services;
+  if (!site ||
+      FAILED(site->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(services.put()))))
+    return L"";
+  comfw::CComPtr<IFolderView> view;
+  if (FAILED(services->QueryService(SID_SFolderView, IID_IFolderView,
+                                    reinterpret_cast<void**>(view.put())))) {
+    // A site that offers no folder view of its own: the browser's active view.
+    comfw::CComPtr<IShellBrowser> browser;
+    comfw::CComPtr<IShellView> shown;
+    if (FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                      reinterpret_cast<void**>(browser.put()))) ||
+        FAILED(browser->QueryActiveShellView(shown.put())) ||
+        FAILED(shown->QueryInterface(IID_IFolderView, reinterpret_cast<void**>(view.put()))))
+      return L"";
+  }
+  comfw::CComPtr<IShellItem> folder;
+  if (FAILED(view->GetFolder(IID_IShellItem, reinterpret_cast<void**>(folder.put())))) return L"";
+  return FileSystemPath(folder.get());
+}
+
+bool StartFolderFor(IShellItemArray* items, const std::wstring& site_folder, std::wstring* folder) {
+  DWORD count = 0;
+  if (items && FAILED(items->GetCount(&count))) return false;
+  comfw::CComPtr<IShellItem> item;
+  if (count == 1 && FAILED(items->GetItemAt(0, item.put()))) return false;
+  if (count > 1) return false;
+  if (!item) return !site_folder.empty() && ConsoleFolderOf(site_folder.c_str(), folder);
+  const std::wstring path = FileSystemPath(item.get());
+  return !path.empty() && ConsoleFolderOf(path.c_str(), folder);
 }
 
 STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* name) {
@@ -176,7 +218,7 @@ STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTAT
     VELMAR_FAULT_POINT(L"GetState");
     if (!state) return E_POINTER;
     std::wstring folder;
-    *state = SelectionStartFolder(items, &folder) ? ECS_ENABLED : ECS_HIDDEN;
+    *state = StartFolderFor(items, SiteFolder(m_spSite.get()), &folder) ? ECS_ENABLED : ECS_HIDDEN;
     return S_OK;
   });
 }
@@ -203,12 +245,14 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
     HRESULT hr = comfw::CComObject<CExplorerCommandList>::CreateInstance(&list);
     if (FAILED(hr)) return hr;
     comfw::CComPtr<IEnumExplorerCommand> owner(list);
+    // The subcommands may outlive the site: each gets the folder, not the site.
+    const std::wstring site_folder = SiteFolder(m_spSite.get());
     for (const MenuCommand& command : MenuCommands(configure.config, folder + kCompanionFileName)) {
       comfw::CComObject<CExplorerSubCommand>* sub = nullptr;
       hr = comfw::CComObject<CExplorerSubCommand>::CreateInstance(&sub);
       if (FAILED(hr)) return hr;
       comfw::CComPtr<IExplorerCommand> keep(sub);
-      sub->Set(command, configure.config.command_line);
+      sub->Set(command, configure.config.command_line, site_folder);
       list->Add(keep.get());
     }
     log_write(LOG_DEBUG, L"ExplorerCommand::EnumSubCommands: settings loaded %d", loaded ? 1 : 0);
@@ -218,14 +262,12 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
 }
 
 STDMETHODIMP CExplorerCommand::SetSite(IUnknown* site) {
-  if (site) site->AddRef();
-  if (m_pSite) m_pSite->Release();
-  m_pSite = site;
+  m_spSite = comfw::CComPtr<IUnknown>(site);
   return S_OK;
 }
 
 STDMETHODIMP CExplorerCommand::GetSite(REFIID riid, void** site) {
   if (!site) return E_POINTER;
   *site = nullptr;
-  return m_pSite ? m_pSite->QueryInterface(riid, site) : E_FAIL;
+  return m_spSite ? m_spSite->QueryInterface(riid, site) : E_FAIL;
 }

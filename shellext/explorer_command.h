@@ -1,6 +1,7 @@
 // "Python here" on Windows 11's first context menu: a command with one subcommand per item of
 // the classic submenu (the same list), declared by the sparse package. Explorer hands it the
-// selection as a shell item array (a folder's background as the folder).
+// selection as a shell item array; for a folder's background it may hand none, and the folder is
+// then the one of the window it gives as the command's site.
 #pragma once
 
 #include <windows.h>
@@ -9,13 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "framework/com_ptr.h"
 #include "framework/object.h"
 #include "shellext/class_id.h"
 #include "shellext/menu_commands.h"
 
-// The start folder for a selection, by the classic menu's rules: exactly one item with a
-// file-system path shorter than MAX_PATH; the item itself when it is a folder, else its folder.
-bool SelectionStartFolder(IShellItemArray* items, std::wstring* folder);
+// Where a console would start for `items`: exactly one item with a file-system path shorter than
+// MAX_PATH, the item itself when it is a folder, else its folder, which a console can start in.
+// With no item at all (a folder's background), the folder of `site_folder` (read from the site
+// when the menu was built; empty when there was none).
+bool StartFolderFor(IShellItemArray* items, const std::wstring& site_folder, std::wstring* folder);
+
+// The file-system folder of the folder window the site belongs to; empty when there is none.
+std::wstring SiteFolder(IUnknown* site);
 
 class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadModel>,
                          public comfw::CComCoClass<CExplorerCommand, &CLSID_ExplorerCommand>,
@@ -25,7 +32,6 @@ class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadM
   CExplorerCommand() = default;
   CExplorerCommand(const CExplorerCommand&) = delete;
   CExplorerCommand& operator=(const CExplorerCommand&) = delete;
-  ~CExplorerCommand();
 
   static HRESULT WINAPI UpdateRegistry(BOOL bRegister);  // with the module's registration
 
@@ -49,5 +55,5 @@ class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadM
   STDMETHOD(GetSite)(REFIID riid, void** site) override;
 
  private:
-  IUnknown* m_pSite = nullptr;
+  comfw::CComPtr<IUnknown> m_spSite;
 };

@@ -47,6 +47,19 @@
 //   xinvoke N             Invoke subcommand N (from 1) with the items
 //   xnull                 the command's state, and each subcommand's Invoke, for an item array
 //                         whose one item comes as null
+//   xitems N P1 .. PN     Windows 11's menu: an item array of N items that need not exist ("null"
+//                         for a null item, "ThisPC" for This PC); xempty: an array of none;
+//                         xnone: no array at all
+//   xlong BASE LENGTH file|folder|site  a path of LENGTH characters below BASE (made, for a
+//                         folder), as the one item, or as the folder window's folder
+//   xsite DIR|ThisPC both|view|browser|nothing  a folder window on DIR, given to the command as
+//                         its site from the next xmenu on, offering its folder view, its browser
+//   xsite-refs            how many references the command and its subcommands hold on the window
+//   xsetsite / xsetsite-null / xgetsite / xrelease  SetSite(the window) once more,
+//                         SetSite(NULL), GetSite, release the command
+//   xstate                the command's state for the items
+//   xenum                 the enumerator's contract: Next one and several at a time, at and past
+//                         the end, Skip, Reset; and each subcommand's flags and subcommands
 //   xcompare              whether the last classic submenu and the subcommands show the same
 //                         titles in the same order
 //   free-unused           ask COM to unload what is unused now, as Explorer does from time to time
@@ -77,6 +90,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/explorer/folder_window.h"
 #include "tools/explorer/heap_check.h"
 #include "tools/explorer/menu_reader.h"
 #include "tools/explorer/misbehaving_callers.h"
@@ -238,7 +252,7 @@ class Host {
       std::printf("hostile-drop %s=0x%08lX\n", Utf8(kind).c_str(),
                   static_cast<unsigned long>(handler_->Initialize(nullptr, data.get(), nullptr)));
     } else if (step == L"xnull" && command_) {
-      ComPtr<IShellItemArray> items = ArrayWithNullItem();
+      ComPtr<IShellItemArray> items = ItemArray({L""});
       EXPCMDSTATE state = 0xFF;
       HRESULT hr = command_->GetState(items.get(), TRUE, &state);
       std::printf("xnull state=0x%lX (0x%08lX)\n", static_cast<unsigned long>(state),
@@ -299,6 +313,51 @@ class Host {
       Report("xinvoke", n >= 1 && n <= subcommands_.size()
                             ? subcommands_[n - 1]->Invoke(items_.get(), nullptr)
                             : E_INVALIDARG);
+    } else if (step == L"xitems" && TakePaths(argc, argv, i, &paths)) {
+      for (std::wstring& path : paths)
+        path = path == L"null" ? L"" : path == L"ThisPC" ? L"This PC" : path;
+      items_ = ItemArray(paths);
+    } else if (step == L"xnone") {
+      items_.reset();
+    } else if (step == L"xempty") {
+      items_ = ItemArray({});
+    } else if (step == L"xlong" && *i + 3 < argc) {
+      std::wstring base = next();
+      size_t length = static_cast<size_t>(_wtoi(next().c_str()));
+      LongPath(base, length, next());
+    } else if (step == L"xsite" && *i + 2 < argc) {
+      std::wstring folder = next(), offers = next();
+      window_.reset(new FolderWindow(folder == L"ThisPC" ? nullptr : folder.c_str(),
+                                     offers == L"view"      ? FolderWindow::Offers::kFolderView
+                                     : offers == L"browser" ? FolderWindow::Offers::kBrowser
+                                     : offers == L"nothing" ? FolderWindow::Offers::kNothing
+                                                            : FolderWindow::Offers::kBoth));
+    } else if (step == L"xsite-refs" && window_) {
+      std::printf("xsite-refs %ld\n", window_->HeldByOthers());
+    } else if (step == L"xsetsite" && command_ && window_) {
+      GiveSite();
+    } else if (step == L"xsetsite-null" && command_) {
+      ComPtr<IObjectWithSite> with_site;
+      HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
+      Report("xsetsite-null", SUCCEEDED(hr) ? with_site->SetSite(nullptr) : hr);
+    } else if (step == L"xgetsite" && command_) {
+      ComPtr<IObjectWithSite> with_site;
+      ComPtr<IServiceProvider> site;
+      HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
+      if (SUCCEEDED(hr)) hr = with_site->GetSite(IID_IServiceProvider, site.put_void());
+      std::printf("xgetsite=0x%08lX %s\n", static_cast<unsigned long>(hr),
+                  !site                                                          ? "none"
+                  : window_ && site.get() == static_cast<void*>(window_->site()) ? "the window"
+                                                                                 : "another");
+    } else if (step == L"xrelease") {
+      command_.reset();
+    } else if (step == L"xstate" && command_) {
+      EXPCMDSTATE state = 0xFF;
+      HRESULT hr = command_->GetState(items_.get(), TRUE, &state);
+      std::printf("xstate=0x%08lX state=0x%lX\n", static_cast<unsigned long>(hr),
+                  static_cast<unsigned long>(state));
+    } else if (step == L"xenum" && command_) {
+      EnumeratorContract();
     } else if (step == L"xcompare") {
       ExplorerCompare();
     } else if (step == L"free-unused") {
@@ -377,6 +436,7 @@ class Host {
                                   IID_IExplorerCommand, command_.put_void());
     Report("xcreate", hr);
     if (FAILED(hr)) return;
+    if (window_) GiveSite();  // Explorer gives the folder window to the top command alone
     EXPCMDFLAGS flags = 0;
     command_->GetFlags(&flags);
     std::printf("xcommand %s flags=0x%lX\n", Describe(command_.get()).c_str(),
@@ -410,6 +470,87 @@ class Host {
     std::snprintf(state_text, sizeof(state_text), "0x%lX", static_cast<unsigned long>(state));
     return text(title_hr, title) + " icon=" + text(icon_hr, icon) +
            " state=" + (SUCCEEDED(state_hr) ? state_text : "failed");
+  }
+
+  void GiveSite() {
+    ComPtr<IObjectWithSite> with_site;
+    HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
+    Report("xsetsite", SUCCEEDED(hr) ? with_site->SetSite(window_->site()) : hr);
+  }
+
+  // A path of exactly `length` characters below `base`: folders of up to 100 characters, and for
+  // a file a last name "x.py"; the folders are made (with the long-path prefix), the file is not.
+  void LongPath(const std::wstring& base, size_t length, const std::wstring& kind) {
+    std::wstring path = base;
+    const size_t target = length - (kind == L"file" ? 5 : 0);  // "\\x.py"
+    while (path.size() + 1 < target) {
+      size_t left = target - path.size(), segment = left - 1;         // a backslash, then the name
+      if (segment > 100) segment = left - 101 >= 2 ? 100 : left - 3;  // 2 or more for the next
+      path += L"\\" + std::wstring(segment, L'd');
+      CreateDirectoryW((L"\\\\?\\" + path).c_str(), nullptr);
+    }
+    if (kind == L"file") path += L"\\x.py";
+    if (kind == L"site")
+      window_.reset(new FolderWindow(path.c_str(), FolderWindow::Offers::kBoth));
+    else
+      items_ = ItemArray({path});
+    std::printf("xlong %s: %zu characters\n", Utf8(kind).c_str(), path.size());
+  }
+
+  void EnumeratorContract() {
+    ComPtr<IEnumExplorerCommand> list;
+    HRESULT hr = command_->EnumSubCommands(list.put());
+    Report("xenum", hr);
+    if (!list) return;
+    auto title = [&](IExplorerCommand* command) {
+      LPWSTR text = nullptr;
+      std::string out = command && SUCCEEDED(command->GetTitle(items_.get(), &text)) && text
+                            ? "\"" + Utf8(text) + "\""
+                            : "none";
+      CoTaskMemFree(text);
+      return out;
+    };
+    // Next for `count` into an array with a marker behind what it may write.
+    auto take = [&](ULONG count, bool with_fetched) {
+      std::vector<IExplorerCommand*> out(count + 1, reinterpret_cast<IExplorerCommand*>(1));
+      ULONG fetched = 0xFFFF;
+      HRESULT result = list->Next(count, out.data(), with_fetched ? &fetched : nullptr);
+      std::string line = "  next " + std::to_string(count) + "=0x";
+      char code[16];
+      std::snprintf(code, sizeof(code), "%08lX", static_cast<unsigned long>(result));
+      line += code;
+      if (with_fetched) line += " fetched=" + std::to_string(fetched);
+      ULONG given = with_fetched && fetched <= count ? fetched : (result == S_OK ? count : 0);
+      for (ULONG k = 0; k < given; ++k) {
+        line += " " + title(out[k]);
+        if (out[k]) out[k]->Release();
+      }
+      bool untouched = true;
+      for (ULONG k = given; k <= count; ++k)
+        untouched = untouched && out[k] == reinterpret_cast<IExplorerCommand*>(1);
+      std::printf("%s%s\n", line.c_str(), untouched ? "" : " (wrote past what it gave)");
+    };
+    take(1, true);
+    take(1, false);
+    take(5, true);  // past the end
+    take(1, true);  // at the end
+    std::printf("  reset=0x%08lX\n", static_cast<unsigned long>(list->Reset()));
+    std::printf("  skip 1=0x%08lX\n", static_cast<unsigned long>(list->Skip(1)));
+    take(1, true);
+    std::printf("  skip 9=0x%08lX\n", static_cast<unsigned long>(list->Skip(9)));
+    take(2, true);
+    list->Reset();
+    for (;;) {  // each subcommand: no subcommands of its own
+      ComPtr<IExplorerCommand> sub;
+      ULONG fetched = 0;
+      if (list->Next(1, sub.put(), &fetched) != S_OK) break;
+      EXPCMDFLAGS flags = 0xFF;
+      ComPtr<IEnumExplorerCommand> own;
+      HRESULT own_hr = sub->EnumSubCommands(own.put());
+      std::printf("  %s flags=0x%lX subcommands=0x%08lX %s\n", title(sub.get()).c_str(),
+                  SUCCEEDED(sub->GetFlags(&flags)) ? static_cast<unsigned long>(flags) : 0xFFul,
+                  static_cast<unsigned long>(own_hr), own ? "given" : "none");
+    }
   }
 
   void ExplorerCompare() {
@@ -720,6 +861,7 @@ class Host {
   ComPtr<IExplorerCommand> command_;
   std::vector<ComPtr<IExplorerCommand>> subcommands_;
   std::unique_ptr<Watcher> watcher_;
+  std::unique_ptr<FolderWindow> window_;  // its objects live on while the command holds them
 };
 
 }  // namespace

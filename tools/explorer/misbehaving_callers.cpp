@@ -80,53 +80,12 @@ class HostileDataObject final : public Unknown<IDataObject> {
   std::wstring kind_, path_;
 };
 
-class NullItemArray final : public Unknown<IShellItemArray> {
- public:
-  NullItemArray() : Unknown(IID_IShellItemArray) {}
-  STDMETHODIMP BindToHandler(IBindCtx*, REFGUID, REFIID, void** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetPropertyStore(GETPROPERTYSTOREFLAGS, REFIID, void** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetPropertyDescriptionList(REFPROPERTYKEY, REFIID, void** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetAttributes(SIATTRIBFLAGS, SFGAOF, SFGAOF* out) override {
-    if (out) *out = 0;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetCount(DWORD* count) override {
-    if (!count) return E_POINTER;
-    *count = 1;
-    return S_OK;
-  }
-  STDMETHODIMP GetItemAt(DWORD, IShellItem** item) override {
-    if (!item) return E_POINTER;
-    *item = nullptr;
-    return S_OK;
-  }
-  STDMETHODIMP EnumItems(IEnumShellItems** out) override {
-    if (out) *out = nullptr;
-    return E_NOTIMPL;
-  }
-};
-
 }  // namespace
 
 ComPtr<IDataObject> HostileDropList(const std::wstring& kind, const std::wstring& path) {
   ComPtr<IDataObject> object;
   *object.put() = new HostileDataObject(kind, path);
   return object;
-}
-
-ComPtr<IShellItemArray> ArrayWithNullItem() {
-  ComPtr<IShellItemArray> items;
-  *items.put() = new NullItemArray();
-  return items;
 }
 
 HRESULT InvokeWithShortRecord(IContextMenu* menu) {

@@ -1,7 +1,7 @@
 // What a careless or hostile caller hands a shell extension, for the Explorer stand-in: a data
 // object that answers the drop list in a form other than the one asked for, or with a broken
-// block; an item array that gives a null item; an invocation record shorter than the fields it
-// should hold.
+// block; an invocation record shorter than the fields it should hold. (An item array that gives a
+// null item: ItemArray in folder_window.h.)
 #pragma once
 
 #include <windows.h>
@@ -14,9 +14,6 @@
 // `kind`: stream (the list as a stream), file (as a file name), short (a block smaller than the
 // header), outside (names said to start past the block's end), open (names without their end).
 ComPtr<IDataObject> HostileDropList(const std::wstring& kind, const std::wstring& path);
-
-// One item, which GetItemAt gives as null with success.
-ComPtr<IShellItemArray> ArrayWithNullItem();
 
 // InvokeCommand with a record whose size says 8 bytes, at the very end of readable memory: a
 // read past its size is an access violation.
