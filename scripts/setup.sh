@@ -2,7 +2,8 @@
 # Installs what the build and the tests need on a fresh Debian 12 machine. Idempotent:
 # a second run installs nothing and downloads nothing.
 #   - Debian packages (cross compiler, Wine, CMake, Ninja, Boost headers, dpkg-dev, Xvfb,
-#     wixl for the installer package, openssl for the signing test)
+#     wixl for the installer package, openssl for the signing test, python3 for the package
+#     of Windows 11's menu)
 #   - osslsigncode 2.9 or later from bookworm-backports (Debian 12's own 2.5 cannot sign
 #     packages of Windows 11's kind), through a source list file of its own
 #   - tinyxml2's source from Debian's source package, into third_party/ (git-ignored)
@@ -11,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++-mingw-w64-x86-64-posix wine64 wine cmake ninja-build libboost1.81-dev dpkg-dev
-  xvfb clang-format e2fsprogs wixl msitools openssl)
+  xvfb clang-format e2fsprogs wixl msitools openssl python3)
 
 missing=()
 for p in "${packages[@]}"; do
