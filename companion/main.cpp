@@ -11,7 +11,10 @@
 //   Velmar.exe --register-package [PACKAGE]   registers the sparse package (Velmar.msix beside
 //                                             this program by default) with this folder as its
 //                                             external location
-//   Velmar.exe --unregister-package           removes it
+//   Velmar.exe --unregister-package [--all-users]  removes it (for every user: from an elevated
+//                                             prompt, as the installer's removal does)
+// A package command that fails also says why on the debugger output stream (the installer runs
+// them where no one reads standard output).
 // Exit code 0 on success; otherwise 1 (2 for unknown arguments) with a one-line reason. Output
 // goes to standard output when it is redirected, else to the console it was started from.
 #include <windows.h>
@@ -28,6 +31,7 @@
 #include "companion/settings_file.h"
 #include "companion/sparse_package.h"
 #include "config/configure.h"
+#include "log/log.h"
 
 namespace {
 
@@ -96,16 +100,21 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
                                                  : TakeUnchangedSettings(ProgramFolder(), &reason);
     return done ? 0 : Fail(out, reason);
   }
+  const bool all_users = args.size() == 2 && args[1] == L"--all-users";
   if ((args[0] == L"--register-package" && args.size() <= 2) ||
-      (args[0] == L"--unregister-package" && args.size() == 1)) {
+      (args[0] == L"--unregister-package" && (args.size() == 1 || all_users))) {
     std::wstring reason;
     bool done =
         args[0] == L"--unregister-package"
-            ? UnregisterSparsePackage(&reason)
+            ? UnregisterSparsePackage(all_users, &reason)
             : RegisterSparsePackage(args.size() == 2 ? args[1] : ProgramFolder() + L"\\Velmar.msix",
                                     ProgramFolder(), &reason);
-    const wchar_t* what = args[0] == L"--unregister-package" ? L"remove" : L"register";
-    return done ? 0 : Fail(out, std::wstring(L"cannot ") + what + L" the package: " + reason);
+    if (done) return 0;
+    const std::wstring said = std::wstring(L"cannot ") +
+                              (args[0] == L"--unregister-package" ? L"remove" : L"register") +
+                              L" the package: " + reason;
+    log_write(LOG_MESSAGE, L"%s", said.c_str());
+    return Fail(out, said);
   }
   const bool list = args.size() == 1 && args[0] == L"--list";
   const bool detect = !args.empty() && args[0] == L"--detect" &&
@@ -114,7 +123,7 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
     return Fail(
         out,
         L"usage: Velmar.exe --list | --detect [--save] | --install-settings | --uninstall-settings"
-        L" | --register-package [PACKAGE] | --unregister-package",
+        L" | --register-package [PACKAGE] | --unregister-package [--all-users]",
         2);
 
   const std::wstring config_path = ProgramFolder() + L"\\config.cfg";

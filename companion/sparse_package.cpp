@@ -101,8 +101,10 @@ bool RegisterSparsePackage(const std::wstring& package, const std::wstring& exte
                        reason);
 }
 
-bool UnregisterSparsePackage(std::wstring* reason) {
+bool UnregisterSparsePackage(bool all_users, std::wstring* reason) {
   if (!HasPackageManager(reason)) return false;
-  return RunPowerShell(
-      L"Get-AppxPackage -Name " + Quoted(VELMAR_PACKAGE_NAME) + L" | Remove-AppxPackage", reason);
+  const std::wstring every = all_users ? L" -AllUsers" : L"";
+  return RunPowerShell(L"Get-AppxPackage" + every + L" -Name " + Quoted(VELMAR_PACKAGE_NAME) +
+                           L" | Remove-AppxPackage" + every,
+                       reason);
 }

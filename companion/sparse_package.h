@@ -8,4 +8,5 @@
 // `package` is the signed package file; `external_location` the folder its files are in.
 bool RegisterSparsePackage(const std::wstring& package, const std::wstring& external_location,
                            std::wstring* reason);
-bool UnregisterSparsePackage(std::wstring* reason);
+// For the current user, or for every user (which needs an administrator's rights).
+bool UnregisterSparsePackage(bool all_users, std::wstring* reason);

@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # Builds the Windows Installer package with wixl.
-#   build_msi.sh OUT.msi PACKAGE_ENV DLL EXE
+#   build_msi.sh OUT.msi PACKAGE_ENV DLL EXE MSIX
 # PACKAGE_ENV is the file the build writes for each package (build/installer/TARGET.env):
 # "key=value" lines for version, upgrade_code, product_code, class_id, command_class_id,
 # default_settings and icon. The build and the release signing both pass it, so the two cannot
-# build packages that differ in anything but the programs.
+# build packages that differ in anything but the programs and the package they carry.
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
 set -euo pipefail
-[ $# -eq 4 ] || {
-  echo "usage: $0 OUT.msi PACKAGE_ENV DLL EXE" >&2
+[ $# -eq 5 ] || {
+  echo "usage: $0 OUT.msi PACKAGE_ENV DLL EXE MSIX" >&2
   exit 2
 }
-out=$1 package_env=$2 dll=$3 exe=$4
+out=$1 package_env=$2 dll=$3 exe=$4 msix=$5
 declare -A value=()
 while IFS='=' read -r key text; do
   [ -n "$key" ] && value[$key]=$text
@@ -30,11 +30,13 @@ trap 'rm -rf "$stage"' EXIT
 # wixl wants Source paths relative to where it runs: stage the files under their final names.
 cp "$dll" "$stage/VelmarShellExtensions-x64.dll"
 cp "$exe" "$stage/Velmar.exe"
+cp "$msix" "$stage/Velmar.msix"
 cp "${value[default_settings]}" "$stage/config.default.cfg"
 cp "${value[icon]}" "$stage/Velmar.ico"
 cp "$here/Velmar.wxs" "$stage/"
 
-messages=$(cd "$stage" && wixl -a x64 -D "Version=${value[version]}" -D "UpgradeCode=${value[upgrade_code]}" \
+messages=$(cd "$stage" && wixl -a x64 -D "Version=${value[version]}" \
+  -D "ActiveSetupVersion=${value[version]//./,}" -D "UpgradeCode=${value[upgrade_code]}" \
   -D "ProductCode=${value[product_code]}" -D "ClassId=${value[class_id]}" \
   -D "CommandClassId=${value[command_class_id]}" \
   -o package.msi Velmar.wxs 2>&1) || {

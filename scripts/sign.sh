@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Signs the release with Authenticode (osslsigncode): the DLL and Velmar.exe, then a package
-# rebuilt from those signed files (the package carries its own copies), then the package.
+# Signs the release with Authenticode (osslsigncode): the DLL, Velmar.exe and Velmar.msix (the
+# package of Windows 11's menu), then the installer package rebuilt from those signed files (it
+# carries its own copies), then the installer package.
 #   VELMAR_SIGN_CERT=code-signing.pfx VELMAR_SIGN_PASSWORD=... bash scripts/sign.sh
 # Optional: VELMAR_SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), VELMAR_BUILD_DIR.
 # Reads build/bin (run the build first) and writes build/signed; the build itself is untouched.
@@ -10,25 +11,43 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
 : "${VELMAR_SIGN_CERT:?set VELMAR_SIGN_CERT to the certificate and key (.pfx/.p12)}"
 : "${VELMAR_SIGN_PASSWORD:?set VELMAR_SIGN_PASSWORD to the certificate password}"
-command -v osslsigncode >/dev/null || {
-  echo "sign: osslsigncode is missing (apt-get install osslsigncode)" >&2
+# 2.9 or later: older versions cannot sign Windows 11's package (scripts/setup.sh installs it).
+version=$(osslsigncode --version 2>&1 | sed -n '1s/^osslsigncode \([0-9][0-9.]*\).*/\1/p' || true)
+if [ -z "$version" ] || [ "$(printf '%s\n' 2.9 "$version" | sort -V | head -n 1)" != 2.9 ]; then
+  echo "sign: osslsigncode ${version:-is missing}: 2.9 or later is needed to sign Windows 11's" \
+    "package (bash scripts/setup.sh installs it from bookworm-backports)" >&2
   exit 1
+fi
+# Windows takes the package only when its signer's subject is the manifest's Publisher, exactly.
+publisher=$(sed -n 's/.*<Identity [^>]*Publisher="\([^"]*\)".*/\1/p' "$build/package/AppxManifest.xml")
+certificate() {  # the signer's certificate, as PEM (older files need OpenSSL's legacy ciphers)
+  printf '%s' "$VELMAR_SIGN_PASSWORD" | openssl pkcs12 -in "$VELMAR_SIGN_CERT" -passin stdin \
+    -nokeys -clcerts "$@" 2>/dev/null
 }
+pem=$(certificate || certificate -legacy || true)
+subject=$(openssl x509 -noout -subject -nameopt RFC2253 <<<"$pem" 2>/dev/null | sed 's/^subject=//')
+if [ -z "$subject" ] || [ "${subject//, /,}" != "${publisher//, /,}" ]; then
+  echo "sign: the certificate's subject \"${subject:-unreadable}\" is not the package's" \
+    "Publisher \"$publisher\" (VELMAR_PACKAGE_PUBLISHER in CMakeLists.txt)" >&2
+  exit 1
+fi
 
 package=$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)
 out=$build/signed
 rm -rf "$out" && mkdir -p "$out"
 
 sign() {
-  local options=(-pkcs12 "$VELMAR_SIGN_CERT" -readpass /dev/stdin -h sha256
-    -n "Velmar shell extensions")
+  local options=(-pkcs12 "$VELMAR_SIGN_CERT" -readpass /dev/stdin -n "Velmar shell extensions")
+  # (a package of Windows 11's kind takes the hash its block map names)
+  [ "${1##*.}" = msix ] || options+=(-h sha256)
   [ -z "${VELMAR_SIGN_TIMESTAMP_URL:-}" ] || options+=(-ts "$VELMAR_SIGN_TIMESTAMP_URL")
   printf '%s' "$VELMAR_SIGN_PASSWORD" | osslsigncode sign "${options[@]}" -in "$1" -out "$2" >/dev/null
   # Whether the machine trusts the certificate depends on its roots; what must hold is that the
   # signature covers this very file: the digest it carries is the file's.
   local report current calculated
   report=$(osslsigncode verify -in "$2" 2>&1 || true)
-  # (a program reports its "message digest", a package its "DigitalSignature")
+  # (a program reports its "message digest", Windows 11's package one for each part the signature
+  # covers, an installer package its "DigitalSignature")
   local kind='message digest'
   grep -q '^Current DigitalSignature' <<<"$report" && kind='DigitalSignature'
   current=$(awk -F': *' -v k="Current $kind" 'index($0, k) == 1 {print $2}' <<<"$report" |
@@ -45,9 +64,10 @@ sign() {
 
 sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.dll"
 sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
+sign "$build/bin/Velmar.msix" "$out/Velmar.msix"
 
 # The same package as the build's, from the same description, with the signed programs in it.
 bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$build/installer/velmar_msi.env" \
-  "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe"
+  "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" "$out/Velmar.msix"
 sign "$out/unsigned.msi" "$out/$(basename "$package")"
 rm "$out/unsigned.msi"

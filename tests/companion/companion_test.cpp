@@ -51,7 +51,8 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   EXPECT_EQ(wrong.exit_code, 2u);
   EXPECT_EQ(wrong.output,
             "Velmar: usage: Velmar.exe --list | --detect [--save] | --install-settings | "
-            "--uninstall-settings | --register-package [PACKAGE] | --unregister-package\r\n");
+            "--uninstall-settings | --register-package [PACKAGE] | --unregister-package "
+            "[--all-users]\r\n");
 
   ASSERT_EQ(copy.Register(), 0u);
   CapturedRun menu = RunUnderDebugger(Quoted(ProgramFolder() + L"\\shell_host.exe") +

@@ -2,11 +2,14 @@
 # The release signing, end to end, with a throw-away certificate authority and a code-signing
 # certificate whose subject is the package's publisher: scripts/sign.sh must sign every file it
 # puts in build/signed so that the signature verifies against that authority and covers the very
-# file, and the signed package must be the build's package with the signed programs inside.
+# file, the signed installer package must be the build's with the signed programs and Windows 11's
+# signed package inside, and that package must still read back whole. A certificate of another
+# subject, and an osslsigncode older than 2.9, are refused with the reason.
 #   signing_test.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "$1" && pwd)
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+here=$root/tests/release
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail=0
@@ -39,13 +42,36 @@ openssl x509 -req -in "$work/signer.csr" -CA "$work/Velmar throw-away root.pem" 
   -extfile "$work/signer.ext" 2>/dev/null
 openssl pkcs12 -export -out "$work/signer.pfx" -inkey "$work/signer.key" -in "$work/signer.pem" \
   -passout pass:throw-away
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/other.key" -out "$work/other.pem" \
+  -days 2 -subj "/CN=Someone Else" 2>/dev/null
+openssl pkcs12 -export -out "$work/other.pfx" -inkey "$work/other.key" -in "$work/other.pem" \
+  -passout pass:throw-away
+
+# Refused: a certificate whose subject is not the publisher, and an osslsigncode that is too old.
+refused() {  # WHAT EXPECTED-MESSAGE: sign.sh must fail saying so
+  local said
+  if said=$(bash "$root/scripts/sign.sh" 2>&1); then
+    problem "sign.sh signed with $1"
+  elif ! grep -qF "$2" <<<"$said"; then
+    problem "sign.sh refused $1 without saying why: $said"
+  else
+    echo "refused $1: $said"
+  fi
+}
+VELMAR_BUILD_DIR=$build VELMAR_SIGN_CERT=$work/other.pfx VELMAR_SIGN_PASSWORD=throw-away \
+  refused "a certificate of another subject" "is not the package's Publisher \"$publisher\""
+mkdir "$work/old"
+printf '#!/bin/sh\necho "osslsigncode 2.5, using:"\n' >"$work/old/osslsigncode"
+chmod +x "$work/old/osslsigncode"
+PATH=$work/old:$PATH VELMAR_BUILD_DIR=$build VELMAR_SIGN_CERT=$work/signer.pfx \
+  VELMAR_SIGN_PASSWORD=throw-away refused "osslsigncode 2.5" "osslsigncode 2.5: 2.9 or later"
 
 VELMAR_BUILD_DIR=$build VELMAR_SIGN_CERT=$work/signer.pfx VELMAR_SIGN_PASSWORD=throw-away \
   bash "$root/scripts/sign.sh"
 
 signed=$build/signed
 package=$(basename "$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)")
-expected="$package Velmar.exe VelmarShellExtensions-x64.dll"
+expected="$package Velmar.exe Velmar.msix VelmarShellExtensions-x64.dll"
 listed=$(cd "$signed" && ls | sort | tr '\n' ' ')
 [ "$listed" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] ||
   problem "build/signed holds: $listed"
@@ -60,8 +86,9 @@ for file in "$signed"/*; do
   fi
   kind='message digest'
   grep -q '^Current DigitalSignature' <<<"$report" && kind='DigitalSignature'
-  current=$(awk -F': *' -v k="Current $kind" 'index($0, k) == 1 {print $2}' <<<"$report")
-  calculated=$(awk -F': *' -v k="Calculated $kind" 'index($0, k) == 1 {print $2}' <<<"$report")
+  current=$(awk -F': *' -v k="Current $kind" 'index($0, k) == 1 {print $2}' <<<"$report" | xargs)
+  calculated=$(awk -F': *' -v k="Calculated $kind" 'index($0, k) == 1 {print $2}' <<<"$report" |
+    xargs)
   [ -n "$current" ] && [ "$current" = "$calculated" ] || problem "$name: digest $current, file $calculated"
   grep -q "Subject: $subject\$" <<<"$report" || problem "$name: not signed by $subject"
   # ... and only against that one.
@@ -70,10 +97,16 @@ for file in "$signed"/*; do
   echo "verified $name: $kind $current"
 done
 
-# The signed package holds the signed programs, and otherwise what the build's package holds.
+# Windows 11's signed package still reads back whole.
+class_id=$(sed -n 's/^command_class_id={\(.*\)}$/\1/p' "$build/installer/velmar_msi.env")
+name=$(sed -n 's/.*<Identity [^>]*Name="\([^"]*\)".*/\1/p' "$build/package/AppxManifest.xml")
+python3 "$here/msix_test.py" "$signed/Velmar.msix" "$name" "$publisher" "$class_id" ||
+  problem "the signed Velmar.msix does not read back"
+
+# The signed installer package holds the signed files, and otherwise what the build's holds.
 mkdir "$work/extracted"
 (cd "$work/extracted" && msiextract "$signed/$package" >/dev/null)
-for program in VelmarShellExtensions-x64.dll Velmar.exe; do
+for program in VelmarShellExtensions-x64.dll Velmar.exe Velmar.msix; do
   inside=$(find "$work/extracted" -name "$program" | head -n 1)
   if [ -z "$inside" ]; then
     problem "$package holds no $program"

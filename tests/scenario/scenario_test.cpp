@@ -122,9 +122,12 @@ std::string Changes(const RegistrySnapshot& before, const RegistrySnapshot& afte
   return text;
 }
 
-// Where the package writes: where registration does, and the 32-bit view, which it must not.
+// Where the package writes: where registration does, Active Setup (the package of Windows 11's
+// menu, for every user at logon), and the 32-bit view, which it must not.
 std::vector<RegistryArea> PackageAreas() {
   std::vector<RegistryArea> areas = RegistrationAreas();
+  areas.push_back(
+      {HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Microsoft\\Active Setup\\Installed Components"});
   areas.push_back({HKEY_LOCAL_MACHINE, L"HKLM", L"Software\\Wow6432Node"});
   return areas;
 }
