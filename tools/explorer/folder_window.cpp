@@ -102,34 +102,24 @@ class Items final : public Unknown<IShellItemArray> {
 }  // namespace
 
 // The window's view of its folder: a folder view, and the browser's active shell view.
-class FolderWindow::View final : public IFolderView, public IShellView {
+class FolderWindow::View final : public Unknown<IFolderView>, public IShellView {
  public:
-  explicit View(const wchar_t* folder) {
+  explicit View(const wchar_t* folder) : Unknown(IID_IFolderView) {
     if (folder)
       *folder_.put() = new PathItem(folder);
     else
       folder_ = ThisPc();
   }
-  long references() const { return references_; }
 
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IFolderView)
-      *out = static_cast<IFolderView*>(this);
-    else if (iid == IID_IShellView || iid == IID_IOleWindow)
-      *out = static_cast<IShellView*>(this);
-    else
-      return E_NOINTERFACE;
+    if (iid != IID_IShellView && iid != IID_IOleWindow) return Unknown::QueryInterface(iid, out);
+    *out = static_cast<IShellView*>(this);
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = InterlockedDecrement(&references_);
-    if (left == 0) delete this;
-    return left;
-  }
+  STDMETHODIMP_(ULONG) AddRef() override { return Unknown::AddRef(); }
+  STDMETHODIMP_(ULONG) Release() override { return Unknown::Release(); }
 
   // IFolderView: only the folder counts.
   STDMETHODIMP GetFolder(REFIID iid, void** out) override {
@@ -176,18 +166,12 @@ class FolderWindow::View final : public IFolderView, public IShellView {
   }
 
  private:
-  virtual ~View() = default;
   ComPtr<IShellItem> folder_;
-  LONG references_ = 1;
 };
 
 class FolderWindow::Browser final : public Unknown<IShellBrowser> {
  public:
   explicit Browser(View* view) : Unknown(IID_IShellBrowser), view_(view) {}
-  long references() {
-    AddRef();
-    return static_cast<long>(Release());
-  }
   STDMETHODIMP QueryActiveShellView(IShellView** out) override {
     if (!out) return E_POINTER;
     *out = view_;
@@ -217,10 +201,6 @@ class FolderWindow::Site final : public Unknown<IServiceProvider> {
  public:
   Site(View* view, Browser* browser, Offers offers)
       : Unknown(IID_IServiceProvider), view_(view), browser_(browser), offers_(offers) {}
-  long references() {
-    AddRef();
-    return static_cast<long>(Release());
-  }
   STDMETHODIMP QueryService(REFGUID service, REFIID iid, void** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;

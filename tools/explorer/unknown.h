@@ -18,6 +18,7 @@ class Unknown : public Interface {
     return S_OK;
   }
   STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&references_); }
+  long references() const { return references_; }  // for tests that count them
   STDMETHODIMP_(ULONG) Release() override {
     ULONG left = InterlockedDecrement(&references_);
     if (left == 0) delete this;
