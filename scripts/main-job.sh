@@ -122,6 +122,8 @@ console '"Python 3.12.1 64"' 2
 echo
 echo "== Windows 11's first menu (the command class the sparse package names), on the project folder"
 wine "$bin/shell_host.exe" xselect 1 "$project" xmenu | tr -d '\r' | sed 's/^/   /'
+echo "-- and on the folder window's background (no item; the window given as the command's site):"
+wine "$bin/shell_host.exe" xsite "$project" both xnone xmenu | tr -d '\r' | sed 's/^/   /'
 echo "-- registering the package needs Windows's package manager:"
 wine "$install_dir/Velmar.exe" --register-package | tr -d '\r' | sed 's/^/   /' || true
 
