@@ -22,6 +22,9 @@ std::wstring dir_name(const std::wstring& path);
 std::wstring python_path_prefix(const std::wstring& interpreter);
 // A path that names one file whatever the current folder and drive: X:\... or \\server\share\...
 bool is_full_path(const std::wstring& path);
+// The path with links, junctions, short names and ".." resolved, as X:\... or
+// \\server\share\...; empty when the file or folder cannot be opened.
+std::wstring final_path(const std::wstring& path);
 
 bool get_environment(EnvironmentMap& env);
 // One variable of this process; false (and `value` empty) when it is not set.

@@ -173,6 +173,20 @@ bool is_full_path(const std::wstring& path) {
   return share_end != std::wstring::npos && share_end > server_end + 1;
 }
 
+std::wstring final_path(const std::wstring& path) {
+  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file.valid()) return L"";
+  std::wstring final(32768, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file.get(), &final[0], 32768, VOLUME_NAME_DOS);
+  if (length == 0 || length >= 32768) return L"";
+  final.resize(length);
+  if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + final.substr(7);
+  if (final.compare(0, 4, L"\\\\?\\") == 0) return final.substr(4);
+  return final;
+}
+
 bool get_environment(EnvironmentMap& env) {
   wchar_t* block = GetEnvironmentStringsW();
   if (!block) {

@@ -109,22 +109,6 @@ Descriptor ReadDescriptor(const std::wstring& path) {
   return Descriptor(descriptor);
 }
 
-// The path with links and ".." resolved, as X:\... or \\server\share\...; empty when the file
-// cannot be opened.
-std::wstring FinalPath(const std::wstring& path) {
-  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.valid()) return L"";
-  std::wstring final(32768, L'\0');
-  DWORD length = GetFinalPathNameByHandleW(file.get(), &final[0], 32768, VOLUME_NAME_DOS);
-  if (length == 0 || length >= 32768) return L"";
-  final.resize(length);
-  if (final.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\" + final.substr(7);
-  if (final.compare(0, 4, L"\\\\?\\") == 0) return final.substr(4);
-  return final;
-}
-
 bool SameText(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
@@ -244,22 +228,22 @@ SettingsTrust::SettingsTrust(const std::wstring& settings_path) {
   trusted_ = WritersOf(settings.get());
   AddElevatedAdministrator(&trusted_);
 
-  std::wstring settings_folder = FinalPath(CommandUtils::dir_name(settings_path));
+  std::wstring settings_folder = CommandUtils::final_path(CommandUtils::dir_name(settings_path));
   if (settings_folder.empty()) settings_folder = CommandUtils::dir_name(settings_path);
   for (REFKNOWNFOLDERID id : {FOLDERID_ProgramFiles, FOLDERID_ProgramFilesX86}) {
-    std::wstring folder = FinalPath(KnownFolder(id));
+    std::wstring folder = CommandUtils::final_path(KnownFolder(id));
     if (folder.empty()) continue;
     machine_folders_.push_back(folder);
     per_machine_ = per_machine_ || IsUnder(settings_folder + L"\\", folder);
   }
   wchar_t windows[MAX_PATH] = {};
   UINT length = GetWindowsDirectoryW(windows, MAX_PATH);
-  if (length && length < MAX_PATH) machine_folders_.push_back(FinalPath(windows));
+  if (length && length < MAX_PATH) machine_folders_.push_back(CommandUtils::final_path(windows));
 }
 
 std::wstring SettingsTrust::Refusal(const std::wstring& interpreter) const {
   if (!CommandUtils::is_full_path(interpreter)) return L"not a full path";
-  const std::wstring final = FinalPath(interpreter);
+  const std::wstring final = CommandUtils::final_path(interpreter);
   if (final.empty()) return L"it cannot be opened";
   if (per_machine_) {
     bool inside = false;

@@ -7,6 +7,10 @@
 // For the installer:
 //   Velmar.exe --install-settings    puts the defaults in place as config.cfg unless there is one
 //   Velmar.exe --uninstall-settings  removes config.cfg while it is still the unchanged defaults
+// Without administrator rights, a copy of its own (the portable zip, Scoop):
+//   Velmar.exe --register-user     registers this copy for the current user (and its settings
+//                                  and Windows 11's package where it can)
+//   Velmar.exe --unregister-user   removes that registration when it names this copy
 // For Windows 11's first context menu (the current user's):
 //   Velmar.exe --register-package [PACKAGE]   registers the sparse package (Velmar.msix beside
 //                                             this program by default) with this folder as its
@@ -30,6 +34,7 @@
 #include "companion/main_window.h"
 #include "companion/settings_file.h"
 #include "companion/sparse_package.h"
+#include "companion/user_registration.h"
 #include "config/configure.h"
 #include "log/log.h"
 
@@ -100,6 +105,13 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
                                                  : TakeUnchangedSettings(ProgramFolder(), &reason);
     return done ? 0 : Fail(out, reason);
   }
+  if (args.size() == 1 && (args[0] == L"--register-user" || args[0] == L"--unregister-user")) {
+    std::vector<std::wstring> said;
+    int code = args[0] == L"--register-user" ? RegisterCopyForUser(ProgramFolder(), &said)
+                                             : UnregisterCopyForUser(ProgramFolder(), &said);
+    for (const std::wstring& line : said) out.Line(L"Velmar: " + line);
+    return code;
+  }
   const bool all_users = args.size() == 2 && args[1] == L"--all-users";
   if ((args[0] == L"--register-package" && args.size() <= 2) ||
       (args[0] == L"--unregister-package" && (args.size() == 1 || all_users))) {
@@ -123,7 +135,8 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
     return Fail(
         out,
         L"usage: Velmar.exe --list | --detect [--save] | --install-settings | --uninstall-settings"
-        L" | --register-package [PACKAGE] | --unregister-package [--all-users]",
+        L" | --register-package [PACKAGE] | --unregister-package [--all-users]"
+        L" | --register-user | --unregister-user",
         2);
 
   const std::wstring config_path = ProgramFolder() + L"\\config.cfg";

@@ -4,41 +4,11 @@
 
 #include "framework/reg_key.h"
 #include "server/module.h"
+#include "server/registry_entries.h"
 #include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
 
 namespace {
-
-const wchar_t kApprovedKey[] =
-    L"Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-const wchar_t kApprovedName[] = L"VelmarShellExtensions";
-const wchar_t* const kHandlerKeys[] = {
-    L"*\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
-    L"Directory\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
-    L"Directory\\Background\\shellex\\ContextMenuHandlers\\VelmarShellExtensions",
-};
-
-std::wstring ClassIdText(REFCLSID clsid = CLSID_ExtensionsShellEx) {
-  wchar_t text[64] = {};
-  StringFromGUID2(clsid, text, 64);
-  return text;
-}
-
-// The class key: its name, and the module as its in-process server.
-comfw::RegistryKeySpec ClassKey(const std::wstring& clsid_text, const wchar_t* name,
-                                const std::wstring& module_path) {
-  using comfw::KeyRemoval;
-  return {L"CLSID",
-          KeyRemoval::NoRemove,
-          {},
-          {{clsid_text,
-            KeyRemoval::ForceRemove,
-            {{L"", name}},
-            {{L"InprocServer32",
-              KeyRemoval::Unmarked,
-              {{L"", module_path}, {L"ThreadingModel", L"Apartment"}},
-              {}}}}}};
-}
 
 // Writes or removes what `script` gives for this module's path.
 HRESULT UpdateClass(BOOL bRegister, REFCLSID clsid,
@@ -53,29 +23,6 @@ HRESULT UpdateClass(BOOL bRegister, REFCLSID clsid,
 
 }  // namespace
 
-std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
-                                                        const std::wstring& module_path) {
-  using comfw::KeyRemoval;
-  return {
-      ClassKey(clsid_text, L"VelmarExtensionsShell Class", module_path),
-      {L"txtfile",
-       KeyRemoval::NoRemove,
-       {},
-       {{L"ShellEx",
-         KeyRemoval::NoRemove,
-         {},
-         {{L"ContextMenuHandlers",
-           KeyRemoval::NoRemove,
-           {},
-           {{L"VelmarExtensionsShell", KeyRemoval::ForceRemove, {{L"", clsid_text}}, {}}}}}}}},
-  };
-}
-
-std::vector<comfw::RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
-                                                               const std::wstring& module_path) {
-  return {ClassKey(clsid_text, L"Velmar Python here command", module_path)};
-}
-
 HRESULT WINAPI CExplorerCommand::UpdateRegistry(BOOL bRegister) {
   return UpdateClass(bRegister, CLSID_ExplorerCommand, CommandClassRegistryScript);
 }
@@ -85,7 +32,7 @@ HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {
 }
 
 STDAPI DllRegisterServer() {
-  const std::wstring clsid = ClassIdText();
+  const std::wstring clsid = ClassIdText(CLSID_ExtensionsShellEx);
   comfw::CRegKey key;  // a 64-bit module runs on the NT family only: the approved list exists
   if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) != ERROR_SUCCESS)
     return E_ACCESSDENIED;
@@ -101,7 +48,7 @@ STDAPI DllRegisterServer() {
 }
 
 STDAPI DllUnregisterServer() {
-  const std::wstring clsid = ClassIdText();
+  const std::wstring clsid = ClassIdText(CLSID_ExtensionsShellEx);
   comfw::CRegKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
     key.DeleteValue(clsid.c_str());

@@ -52,7 +52,7 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   EXPECT_EQ(wrong.output,
             "Velmar: usage: Velmar.exe --list | --detect [--save] | --install-settings | "
             "--uninstall-settings | --register-package [PACKAGE] | --unregister-package "
-            "[--all-users]\r\n");
+            "[--all-users] | --register-user | --unregister-user\r\n");
 
   ASSERT_EQ(copy.Register(), 0u);
   CapturedRun menu = RunUnderDebugger(Quoted(ProgramFolder() + L"\\shell_host.exe") +

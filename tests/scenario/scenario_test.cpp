@@ -543,6 +543,7 @@ class Scenario {
     ReplaceAll(&text, path, "%PATH%");
     if (module_) ReplaceAll(&text, Ascii(module_->folder()), "%MODULE%");
     ReplaceAll(&text, Ascii(root_.path()), "%ROOT%");
+    ReplaceAll(&text, ShortRoot(), "%SHORTROOT%");
     ReplaceAll(&text, Ascii(ProgramFolder()), "%BIN%");
     ReplaceAll(&text, "-" VELMAR_VERSION "-", "-%VERSION%-");
     return text;
@@ -559,6 +560,7 @@ class Scenario {
   std::wstring RecordPath() const { return root_.path() + L"\\console-record.txt"; }
 
   void Expand(std::string* text) {
+    ReplaceAll(text, "%SHORTROOT%", ShortRoot());
     ReplaceAll(text, "%ROOT%", Ascii(root_.path()));
     ReplaceAll(text, "%BIN%", Ascii(ProgramFolder()));
     ReplaceAll(text, "%VERSION%", VELMAR_VERSION);
@@ -567,6 +569,13 @@ class Scenario {
   }
 
   void Print(const std::string& line) { transcript_ += line + "\n"; }
+
+  // The root by its short (8.3) name.
+  std::string ShortRoot() const {
+    wchar_t short_root[MAX_PATH] = {};
+    GetShortPathNameW(root_.path().c_str(), short_root, MAX_PATH);
+    return Ascii(short_root);
+  }
 
   void Host(const std::string& steps, bool with_log) {
     if (!registered_ && !packages_used_) {  // not when the package installed one

@@ -103,7 +103,13 @@ std::vector<RegistryArea> RegistrationAreas() {
           {HKEY_CLASSES_ROOT, L"HKCR", L"*"},
           {HKEY_CLASSES_ROOT, L"HKCR", L"Directory"},
           {HKEY_CLASSES_ROOT, L"HKCR", L"txtfile"},
-          {HKEY_LOCAL_MACHINE, L"HKLM", kApprovedKey}};
+          {HKEY_LOCAL_MACHINE, L"HKLM", kApprovedKey},
+          // the same, for the current user alone
+          {HKEY_CURRENT_USER, L"HKCU", L"Software\\Classes\\CLSID"},
+          {HKEY_CURRENT_USER, L"HKCU", L"Software\\Classes\\*"},
+          {HKEY_CURRENT_USER, L"HKCU", L"Software\\Classes\\Directory"},
+          {HKEY_CURRENT_USER, L"HKCU", L"Software\\Classes\\txtfile"},
+          {HKEY_CURRENT_USER, L"HKCU", kApprovedKey}};
 }
 
 RegistrySnapshot ValuesOf(const RegistrySnapshot& entries) {
