@@ -2,8 +2,8 @@
 # Builds the Windows Installer package with wixl.
 #   build_msi.sh OUT.msi PACKAGE_ENV DLL EXE MSIX
 # PACKAGE_ENV is the file the build writes for each package (build/installer/TARGET.env):
-# "key=value" lines for version, upgrade_code, product_code, class_id, command_class_id,
-# default_settings and icon. The build and the release signing both pass it, so the two cannot
+# "key=value" lines for scope (perMachine or perUser), version, upgrade_code, product_code,
+# class_id, command_class_id, default_settings and icon. The build and the release signing both pass it, so the two cannot
 # build packages that differ in anything but the programs and the package they carry.
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
@@ -17,7 +17,7 @@ declare -A value=()
 while IFS='=' read -r key text; do
   [ -n "$key" ] && value[$key]=$text
 done <"$package_env"
-for key in version upgrade_code product_code class_id command_class_id default_settings icon; do
+for key in scope version upgrade_code product_code class_id command_class_id default_settings icon; do
   [ -n "${value[$key]:-}" ] || {
     echo "build_msi: $package_env names no $key" >&2
     exit 2
@@ -35,7 +35,7 @@ cp "${value[default_settings]}" "$stage/config.default.cfg"
 cp "${value[icon]}" "$stage/Velmar.ico"
 cp "$here/Velmar.wxs" "$stage/"
 
-messages=$(cd "$stage" && wixl -a x64 -D "Version=${value[version]}" \
+messages=$(cd "$stage" && wixl -a x64 -D "Scope=${value[scope]}" -D "Version=${value[version]}" \
   -D "ActiveSetupVersion=${value[version]//./,}" -D "UpgradeCode=${value[upgrade_code]}" \
   -D "ProductCode=${value[product_code]}" -D "ClassId=${value[class_id]}" \
   -D "CommandClassId=${value[command_class_id]}" \

@@ -10,11 +10,13 @@
 #include <windows.h>
 #include <msi.h>
 #include <shlobj.h>
+#include <shlwapi.h>
 
 #include <gtest/gtest.h>
 #include <tinyxml2.h>
 
 #include <fstream>
+#include <functional>
 #include <iomanip>
 #include <memory>
 #include <regex>
@@ -134,19 +136,66 @@ std::vector<RegistryArea> PackageAreas() {
 
 const wchar_t kInstallDir[] = L"C:\\Program Files\\Velmar";
 
-std::vector<std::wstring> RelatedProducts() {
+std::vector<std::wstring> RelatedProducts(const wchar_t* upgrade_code = L"" VELMAR_UPGRADE_CODE) {
   std::vector<std::wstring> products;
   wchar_t code[39];
-  for (DWORD i = 0; MsiEnumRelatedProductsW(L"" VELMAR_UPGRADE_CODE, 0, i, code) == 0; ++i)
+  for (DWORD i = 0; MsiEnumRelatedProductsW(upgrade_code, 0, i, code) == 0; ++i)
     products.push_back(code);
   return products;
 }
 
-// Entries named after the product in the installed-programs list (Add or Remove Programs).
-int ProgramsListEntries() {
+// Keys, values and texts below HKCU\Software and HKLM\Software that name any of `texts` (letter
+// case ignored), but Windows Installer's own records.
+std::vector<std::string> RegistryMentions(const std::vector<std::wstring>& texts) {
+  std::vector<std::string> found;
+  auto names = [&](const std::wstring& text) {
+    for (const std::wstring& wanted : texts)
+      if (StrStrIW(text.c_str(), wanted.c_str())) return true;
+    return false;
+  };
+  std::function<void(HKEY, const std::wstring&)> walk = [&](HKEY key, const std::wstring& path) {
+    if (StrStrIW(path.c_str(), L"\\Installer") || StrStrIW(path.c_str(), L"\\Uninstall")) return;
+    if (names(path)) found.push_back(Ascii(path));
+    wchar_t name[16384];
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;; ++i) {
+      DWORD name_length = 16384, size = static_cast<DWORD>(data.size() - 2), type = 0;
+      LONG status = RegEnumValueW(key, i, name, &name_length, nullptr, &type, data.data(), &size);
+      if (status == ERROR_MORE_DATA) continue;  // larger than any name of ours
+      if (status != ERROR_SUCCESS) break;
+      std::wstring text = type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ
+                              ? std::wstring(reinterpret_cast<wchar_t*>(data.data()), size / 2)
+                              : L"";
+      if (names(name) || names(text.c_str())) found.push_back(Ascii(path + L"|" + name));
+    }
+    for (DWORD i = 0;; ++i) {
+      DWORD name_length = 16384;
+      if (RegEnumKeyExW(key, i, name, &name_length, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
+        break;
+      HKEY child = nullptr;
+      // (a link, such as the 32-bit view's, is not followed: it would lead round in a circle)
+      if (RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK, KEY_READ, &child) != ERROR_SUCCESS)
+        continue;
+      walk(child, path + L"\\" + name);
+      RegCloseKey(child);
+    }
+  };
+  for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    HKEY software = nullptr;
+    if (RegOpenKeyExW(root, L"Software", 0, KEY_READ, &software) != ERROR_SUCCESS) continue;
+    walk(software, root == HKEY_CURRENT_USER ? L"HKCU\\Software" : L"HKLM\\Software");
+    RegCloseKey(software);
+  }
+  return found;
+}
+
+// Entries named after the product in the installed-programs list (Add or Remove Programs), for
+// every user or for the current one.
+int ProgramsListEntries(HKEY root = HKEY_LOCAL_MACHINE) {
   HKEY uninstall = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
-                    0, KEY_READ | KEY_WOW64_64KEY, &uninstall))
+  if (RegOpenKeyExW(root, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &uninstall))
     return -1;
   int count = 0;
   wchar_t name[256], display[256];
@@ -441,17 +490,29 @@ class Scenario {
         Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
     } else if (command == "remove") {
       RemoveTree(Wide(Words(rest)[0]));
-    } else if (command == "installed") {  // what the system lists of the product
-      Print("installed: products=" + std::to_string(RelatedProducts().size()) +
-            " programs-list=" + std::to_string(ProgramsListEntries()) +
+    } else if (command == "installed") {  // [user]: what the system lists of the product
+      const bool user = rest == "user";
+      Print("installed: products=" +
+            std::to_string(
+                RelatedProducts(user ? L"" VELMAR_USER_UPGRADE_CODE : L"" VELMAR_UPGRADE_CODE)
+                    .size()) +
+            " programs-list=" +
+            std::to_string(ProgramsListEntries(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE)) +
             " start-menu=" + std::to_string(StartMenuShortcuts()));
+    } else if (command == "mentions") {  // TEXT...: registry entries naming any of them
+      std::vector<std::wstring> texts;
+      for (const std::string& word : Words(rest)) texts.push_back(Wide(word));
+      std::vector<std::string> found = RegistryMentions(texts);
+      Print("mentions " + rest + ": " + (found.empty() ? "none" : std::to_string(found.size())));
+      for (const std::string& entry : found) Print("  " + entry);
     } else if (command == "pending") {  // whether a restart is to replace the file
       Print("pending " + rest + ": " +
             (PendingRenames().find(rest) != std::string::npos ? "yes" : "no"));
-    } else if (command == "hold") {  // a process holding the registered handler, as Explorer
+    } else if (command == "hold") {  // [DLL]: a process holding the handler, as Explorer
       const std::wstring event_name = L"VelmarModuleHeld" + std::to_wstring(GetCurrentProcessId());
       UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-      std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name;
+      std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name +
+                          (rest.empty() ? L"" : L" \"" + Wide(Words(rest)[0]) + L"\"");
       STARTUPINFOW startup = {};
       startup.cb = sizeof(startup);
       PROCESS_INFORMATION info = {};
@@ -543,6 +604,7 @@ class Scenario {
     ReplaceAll(&text, path, "%PATH%");
     if (module_) ReplaceAll(&text, Ascii(module_->folder()), "%MODULE%");
     ReplaceAll(&text, Ascii(root_.path()), "%ROOT%");
+    ReplaceAll(&text, LocalAppData(), "%LOCALAPPDATA%");
     ReplaceAll(&text, ShortRoot(), "%SHORTROOT%");
     ReplaceAll(&text, Ascii(ProgramFolder()), "%BIN%");
     ReplaceAll(&text, "-" VELMAR_VERSION "-", "-%VERSION%-");
@@ -562,6 +624,7 @@ class Scenario {
   void Expand(std::string* text) {
     ReplaceAll(text, "%SHORTROOT%", ShortRoot());
     ReplaceAll(text, "%ROOT%", Ascii(root_.path()));
+    ReplaceAll(text, "%LOCALAPPDATA%", LocalAppData());
     ReplaceAll(text, "%BIN%", Ascii(ProgramFolder()));
     ReplaceAll(text, "%VERSION%", VELMAR_VERSION);
     if (text->find("%MODULE%") != std::string::npos)
@@ -569,6 +632,12 @@ class Scenario {
   }
 
   void Print(const std::string& line) { transcript_ += line + "\n"; }
+
+  static std::string LocalAppData() {
+    std::wstring folder;
+    CommandUtils::get_variable(L"LOCALAPPDATA", folder);
+    return Ascii(folder);
+  }
 
   // The root by its short (8.3) name.
   std::string ShortRoot() const {
