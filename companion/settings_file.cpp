@@ -18,6 +18,27 @@ std::wstring SystemMessage(DWORD error) {
   return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
 
+// How many names the file has (a package manager may keep it as a hard link elsewhere).
+DWORD LinkCount(const std::wstring& path) {
+  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, 0, nullptr));
+  BY_HANDLE_FILE_INFORMATION info = {};
+  return file.valid() && GetFileInformationByHandle(file.get(), &info) ? info.nNumberOfLinks : 0;
+}
+
+// Writes the complete file at `from` into `path` itself, keeping every name it has.
+bool WriteInPlace(const std::wstring& from, const std::wstring& path) {
+  std::string bytes;
+  if (!read_file(from, bytes)) return false;
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                TRUNCATE_EXISTING, 0, nullptr));
+  DWORD written = 0;
+  return file.valid() &&
+         WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+         written == bytes.size() && FlushFileBuffers(file.get());
+}
+
 }  // namespace
 
 bool SaveSettings(const Configure& configure, const std::wstring& path, std::wstring* reason) {
@@ -27,6 +48,23 @@ bool SaveSettings(const Configure& configure, const std::wstring& path, std::wst
     DWORD error = GetLastError();
     DeleteFileW(temporary.c_str());
     *reason = L"cannot write in " + folder + L": " + SystemMessage(error);
+    return false;
+  }
+  // A file with more than one name (Scoop keeps the user's settings as a hard link in its
+  // persist folder) is written in place, so that every name sees the edit; the complete copy
+  // beside it stays where that fails part way.
+  if (LinkCount(path) > 1) {
+    DWORD error = ERROR_SUCCESS;
+    for (int attempt = 0; attempt < 10; ++attempt, Sleep(50)) {
+      if (WriteInPlace(temporary, path)) {
+        DeleteFileW(temporary.c_str());
+        return true;
+      }
+      error = GetLastError();
+      if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) break;
+    }
+    *reason = L"cannot write " + path + L": " + SystemMessage(error) +
+              L"; the new settings are in " + temporary;
     return false;
   }
   // ReplaceFileW keeps the old file's security and attributes. A right-click reading the file at

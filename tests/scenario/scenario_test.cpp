@@ -379,6 +379,10 @@ class Scenario {
           new Lock{file, static_cast<DWORD>(std::stoul(words[1]))}, 0, nullptr));
       ASSERT_TRUE(thread);
       lockers_.push_back(std::move(thread));
+    } else if (command == "hardlink") {  // NEW EXISTING: a second name for a file
+      std::vector<std::string> paths = Words(rest);
+      ASSERT_EQ(paths.size(), 2u);
+      ASSERT_TRUE(CreateHardLinkW(Wide(paths[0]).c_str(), Wide(paths[1]).c_str(), nullptr));
     } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
       cleanup_.push_back(Wide(rest));
     } else if (command == "exists") {
