@@ -3,7 +3,7 @@
 # a second run installs nothing and downloads nothing.
 #   - Debian packages (cross compiler, Wine, CMake, Ninja, Boost headers, dpkg-dev, Xvfb,
 #     wixl for the installer package, openssl for the signing test, python3 for the package
-#     of Windows 11's menu)
+#     of Windows 11's menu and the release files, python3-yaml to read winget's manifests back)
 #   - osslsigncode 2.9 or later from bookworm-backports (Debian 12's own 2.5 cannot sign
 #     packages of Windows 11's kind), through a source list file of its own
 #   - tinyxml2's source from Debian's source package, into third_party/ (git-ignored)
@@ -12,7 +12,7 @@ set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 packages=(g++-mingw-w64-x86-64-posix wine64 wine cmake ninja-build libboost1.81-dev dpkg-dev
-  xvfb clang-format e2fsprogs wixl msitools openssl python3)
+  xvfb clang-format e2fsprogs wixl msitools openssl python3 python3-yaml)
 
 missing=()
 for p in "${packages[@]}"; do

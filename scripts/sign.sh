@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Signs the release with Authenticode (osslsigncode): the DLL, Velmar.exe and Velmar.msix (the
-# package of Windows 11's menu), then the installer package rebuilt from those signed files (it
-# carries its own copies), then the installer package.
+# package of Windows 11's menu), then the installer packages (for every user, and for one)
+# rebuilt from those signed files (they carry their own copies); then writes the portable zip of
+# the signed files and Scoop's and winget's manifests with their hashes.
 #   VELMAR_SIGN_CERT=code-signing.pfx VELMAR_SIGN_PASSWORD=... bash scripts/sign.sh
 # Optional: VELMAR_SIGN_TIMESTAMP_URL (an RFC 3161 time-stamp server), VELMAR_BUILD_DIR.
 # Reads build/bin (run the build first) and writes build/signed; the build itself is untouched.
@@ -32,7 +33,6 @@ if [ -z "$subject" ] || [ "${subject//, /,}" != "${publisher//, /,}" ]; then
   exit 1
 fi
 
-package=$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)
 out=$build/signed
 rm -rf "$out" && mkdir -p "$out"
 
@@ -66,8 +66,24 @@ sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.
 sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
 sign "$build/bin/Velmar.msix" "$out/Velmar.msix"
 
-# The same package as the build's, from the same description, with the signed programs in it.
-bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$build/installer/velmar_msi.env" \
-  "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" "$out/Velmar.msix"
-sign "$out/unsigned.msi" "$out/$(basename "$package")"
-rm "$out/unsigned.msi"
+# The same installer packages as the build's (for every user, and for one), from the same
+# descriptions, with the signed files in them.
+for kind in velmar_msi velmar_user_msi; do
+  name=Velmar-$(sed -n 's/^version=//p' "$build/installer/$kind.env")-x64
+  [ "$kind" = velmar_msi ] || name=$name-user
+  bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$build/installer/$kind.env" \
+    "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" "$out/Velmar.msix"
+  sign "$out/unsigned.msi" "$out/$name.msi"
+  rm "$out/unsigned.msi"
+done
+
+# The portable zip of the signed files, and Scoop's and winget's manifests naming the signed
+# files, at the addresses the build was configured with.
+cache() { sed -n "s/^$1:STRING=//p" "$build/CMakeCache.txt"; }
+version=$(sed -n 's/^version=//p' "$build/installer/velmar_msi.env")
+/usr/bin/python3 "$root/installer/release_files.py" "$out" "$(cache VELMAR_RELEASE_URL)" \
+  "$(cache VELMAR_HOMEPAGE)" "$version" "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" \
+  "$root/config/default-config.cfg" "$out/Velmar.msix" "$root/README.md" "$root/LICENSE" \
+  "$out/Velmar-$version-x64.msi" "$build/installer/velmar_msi.env" \
+  "$out/Velmar-$version-x64-user.msi" "$build/installer/velmar_user_msi.env"
+echo "wrote Velmar-$version-x64.zip, velmar.json and winget's manifests for the signed files"

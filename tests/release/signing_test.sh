@@ -71,13 +71,15 @@ VELMAR_BUILD_DIR=$build VELMAR_SIGN_CERT=$work/signer.pfx VELMAR_SIGN_PASSWORD=t
 
 signed=$build/signed
 package=$(basename "$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)")
-expected="$package Velmar.exe Velmar.msix VelmarShellExtensions-x64.dll"
+user_package=${package%.msi}-user.msi
+zip=${package%.msi}.zip
+expected="$package $user_package $zip Velmar.exe Velmar.msix VelmarShellExtensions-x64.dll velmar.json winget"
 listed=$(cd "$signed" && ls | sort | tr '\n' ' ')
 [ "$listed" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] ||
   problem "build/signed holds: $listed"
 
 # A signature verifies against the authority that issued it and carries the file's own digest.
-for file in "$signed"/*; do
+for file in "$signed"/*.dll "$signed"/*.exe "$signed"/*.msi "$signed"/*.msix; do
   name=$(basename "$file")
   if ! report=$(osslsigncode verify -CAfile "$work/Velmar throw-away root.pem" -in "$file" 2>&1); then
     problem "$name does not verify"
@@ -100,34 +102,39 @@ done
 # Windows 11's signed package still reads back whole.
 class_id=$(sed -n 's/^command_class_id={\(.*\)}$/\1/p' "$build/installer/velmar_msi.env")
 name=$(sed -n 's/.*<Identity [^>]*Name="\([^"]*\)".*/\1/p' "$build/package/AppxManifest.xml")
-python3 "$here/msix_test.py" "$signed/Velmar.msix" "$name" "$publisher" "$class_id" ||
+/usr/bin/python3 "$here/msix_test.py" "$signed/Velmar.msix" "$name" "$publisher" "$class_id" ||
   problem "the signed Velmar.msix does not read back"
 
-# The signed installer package holds the signed files, and otherwise what the build's holds.
-mkdir "$work/extracted"
-(cd "$work/extracted" && msiextract "$signed/$package" >/dev/null)
-for program in VelmarShellExtensions-x64.dll Velmar.exe Velmar.msix; do
-  inside=$(find "$work/extracted" -name "$program" | head -n 1)
-  if [ -z "$inside" ]; then
-    problem "$package holds no $program"
-  elif cmp -s "$inside" "$signed/$program"; then
-    echo "$package holds the signed $program"
-  else
-    problem "$package holds a $program other than the signed one"
-  fi
-done
-for table in Property Registry File Component CustomAction InstallExecuteSequence; do
-  if diff <(msiinfo export "$build/bin/$package" "$table" | tr -d '\r' | sort) \
-    <(msiinfo export "$signed/$package" "$table" | tr -d '\r' | sort) >"$work/diff"; then
-    echo "$table rows: the same as the build's package"
-  elif [ "$table" = File ]; then  # the signed programs are larger; their names and order stay
-    diff <(msiinfo export "$build/bin/$package" File | tr -d '\r' | cut -f1-3,5- | sort) \
-      <(msiinfo export "$signed/$package" File | tr -d '\r' | cut -f1-3,5- | sort) >/dev/null &&
-      echo "File rows: the same as the build's package but for the programs' sizes" ||
-      problem "File rows differ"
-  else
-    problem "$table rows differ:"
-    cat "$work/diff"
-  fi
+# The zip and the manifests name the signed files.
+/usr/bin/python3 "$here/release_files_test.py" "$signed" "$signed" || problem "the signed release files"
+
+# The signed installer packages hold the signed files, and otherwise what the build's hold.
+for package in "$package" "$user_package"; do
+  rm -rf "$work/extracted" && mkdir "$work/extracted"
+  (cd "$work/extracted" && msiextract "$signed/$package" >/dev/null)
+  for program in VelmarShellExtensions-x64.dll Velmar.exe Velmar.msix; do
+    inside=$(find "$work/extracted" -name "$program" | head -n 1)
+    if [ -z "$inside" ]; then
+      problem "$package holds no $program"
+    elif cmp -s "$inside" "$signed/$program"; then
+      echo "$package holds the signed $program"
+    else
+      problem "$package holds a $program other than the signed one"
+    fi
+  done
+  for table in Property Registry File Component CustomAction InstallExecuteSequence; do
+    if diff <(msiinfo export "$build/bin/$package" "$table" | tr -d '\r' | sort) \
+      <(msiinfo export "$signed/$package" "$table" | tr -d '\r' | sort) >"$work/diff"; then
+      echo "$table rows: the same as the build's package"
+    elif [ "$table" = File ]; then  # the signed programs are larger; their names and order stay
+      diff <(msiinfo export "$build/bin/$package" File | tr -d '\r' | cut -f1-3,5- | sort) \
+        <(msiinfo export "$signed/$package" File | tr -d '\r' | cut -f1-3,5- | sort) >/dev/null &&
+        echo "File rows: the same as the build's package but for the programs' sizes" ||
+        problem "File rows differ"
+    else
+      problem "$table rows differ:"
+      cat "$work/diff"
+    fi
+  done
 done
 exit $fail
