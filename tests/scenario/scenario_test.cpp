@@ -471,7 +471,8 @@ class Scenario {
         Print("in " + folder + ":");
       }
       CapturedRun run = RunUnderDebugger(Wide(rest), 60000, Wide(folder));
-      Print("program " + rest + ": exit=" + std::to_string(run.exit_code));
+      Print("program " + rest + ": " +
+            (run.started ? "exit=" + std::to_string(run.exit_code) : std::string("not started")));
       std::istringstream lines(run.output);
       for (std::string entry; std::getline(lines, entry);)
         Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
