@@ -3,7 +3,7 @@
 # Wine prefix the way an administrator would, and plays Explorer: right-clicks on a folder's
 # background, a file, a folder and two files, printing what the extension logged for each and
 # the menu it built; then chooses interpreters and the companion, shows Windows 11's menu, and
-# removes the package.
+# removes the package, then installs and removes the package for one user.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
@@ -136,3 +136,22 @@ echo "-- left in C:\\Program Files\\Velmar (the settings the user changed):"
 ls "$install_dir" 2>/dev/null | sed 's/^/   /'
 echo "-- a right-click now:"
 wine "$bin/shell_host.exe" background "$project" | tr -d '\r' | sed 's/^/   /' || true
+
+# Without administrator rights: the package for the installing user alone.
+user_package=$(ls "$bin"/Velmar-[0-9]*-x64-user.msi)
+cp "$user_package" "$drive_c/velmar-demo/"
+echo
+echo "== msiexec /i $(basename "$user_package") /qn /norestart (for this user alone, no rights asked)"
+code=0
+wine msiexec /i "C:\\velmar-demo\\$(basename "$user_package")" /qn /norestart || code=$?
+echo "exit code $code"
+echo "-- %LOCALAPPDATA%\\Programs\\Velmar:"
+ls "$drive_c/users/$(whoami)/AppData/Local/Programs/Velmar" | sed 's/^/   /'
+echo "-- the registration, under HKCU (Windows merges it into HKEY_CLASSES_ROOT; Wine does not):"
+wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" 2>/dev/null |
+  tr -d '\r' | sed '/^$/d;s/^/   /'
+code=0
+wine msiexec /x "C:\\velmar-demo\\$(basename "$user_package")" /qn /norestart || code=$?
+echo "== msiexec /x: exit code $code; the registration is gone:"
+wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid" >/dev/null 2>&1 &&
+  echo "   still there" || echo "   HKCU\\Software\\Classes\\CLSID\\$clsid: none"
