@@ -105,10 +105,11 @@ HRESULT UnregisterForCurrentUser() {
 std::wstring ModuleRegisteredForCurrentUser() {
   const std::wstring server = std::wstring(kUserClasses) + L"\\CLSID\\" +
                               ClassIdText(CLSID_ExtensionsShellEx) + L"\\InprocServer32";
-  wchar_t path[32768] = {};
-  DWORD bytes = sizeof(path) - sizeof(wchar_t);
-  if (RegGetValueW(HKEY_CURRENT_USER, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, path,
+  std::wstring path(32768, L'\0');
+  DWORD bytes = static_cast<DWORD>((path.size() - 1) * sizeof(wchar_t));
+  if (RegGetValueW(HKEY_CURRENT_USER, server.c_str(), nullptr, RRF_RT_REG_SZ, nullptr, &path[0],
                    &bytes) != ERROR_SUCCESS)
     return L"";
+  path.resize(wcslen(path.c_str()));
   return path;
 }
