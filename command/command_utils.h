@@ -19,6 +19,8 @@ constexpr DWORD kRunTimeoutMs = 10000;
 
 // The text before the last backslash or slash; empty when there is none.
 std::wstring dir_name(const std::wstring& path);
+// The text after the last backslash or slash; the whole text when there is none.
+std::wstring base_name(const std::wstring& path);
 std::wstring python_path_prefix(const std::wstring& interpreter);
 // A path that names one file whatever the current folder and drive: X:\... or \\server\share\...
 bool is_full_path(const std::wstring& path);

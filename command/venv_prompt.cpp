@@ -21,14 +21,14 @@ const wchar_t kScriptName[] = L"activate.bat";
 const wchar_t kVenvConfigName[] = L"pyvenv.cfg";
 const wchar_t kPromptPattern[] = L"PROMPT=\\((.*?)\\)";
 
+}  // namespace
+
+namespace CommandUtils {
+
 std::wstring base_name(const std::wstring& path) {
   size_t separator = path.find_last_of(L"\\/");
   return separator == std::wstring::npos ? path : path.substr(separator + 1);
 }
-
-}  // namespace
-
-namespace CommandUtils {
 
 bool pyvenv_value(const std::wstring& text, const std::wstring& key, std::wstring& value) {
   size_t start = 0;

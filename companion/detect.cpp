@@ -1,12 +1,11 @@
 #include "companion/detect.h"
 
-#include <cstdint>
-#include <cstring>
 #include <set>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
-#include "command/text_encoding.h"
+#include "companion/found_interpreters.h"
+#include "companion/interpreter_records.h"
+#include "companion/store_python.h"
 
 namespace {
 
@@ -58,38 +57,16 @@ std::wstring Variable(const wchar_t* name) {
   return value;
 }
 
-bool IsFolder(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-std::wstring Trimmed(const std::wstring& text) {
-  size_t start = text.find_first_not_of(L" \t\r\n");
+std::wstring Unquoted(const std::wstring& text) {
+  size_t start = text.find_first_not_of(L" \t\"");
   if (start == std::wstring::npos) return L"";
-  return text.substr(start, text.find_last_not_of(L" \t\r\n") - start + 1);
+  return text.substr(start, text.find_last_not_of(L" \t\"") - start + 1);
 }
-
-std::wstring WithoutTrailingSlash(std::wstring path) {
-  while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
-  return path;
-}
-
-class Found {
- public:
-  // `version`: what the source itself says (a registry entry's Version), if anything.
-  void Add(const std::wstring& path, const std::wstring& version = L"") {
-    if (path.empty() || !file_exists(path)) return;
-    for (const std::wstring& known : paths_)
-      if (SamePath(known, path)) return;
-    paths_.push_back(path);
-    versions_.push_back(version);
-  }
-  std::vector<std::wstring> paths_, versions_;
-};
 
 // PEP 514: every company but the launcher's; a user's entry hides the machine's of the same
-// company and tag.
-void FromRegistry(Found* found) {
+// company and tag. Its Version counts when it is X.Y.Z; SysVersion only when the files record
+// nothing.
+void FromRegistry(FoundInterpreters* found) {
   std::set<std::wstring> seen;
   for (HKEY root : {HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
     for (REGSAM view : {KEY_WOW64_64KEY, KEY_WOW64_32KEY}) {
@@ -104,107 +81,89 @@ void FromRegistry(Found* found) {
           std::wstring executable = install.Text(L"ExecutablePath");
           if (executable.empty()) {
             std::wstring folder = install.Text(nullptr);
-            if (!folder.empty()) executable = WithoutTrailingSlash(folder) + L"\\python.exe";
+            if (!folder.empty()) executable = folder + L"\\python.exe";
           }
           if (executable.empty()) continue;
           if (root == HKEY_CURRENT_USER) seen.insert(id);
           RegistryKey entry(company_key.get(), tag, view);
           std::wstring version = entry.Text(L"Version");
-          found->Add(executable, version.empty() ? entry.Text(L"SysVersion") : version);
+          found->Add(executable, IsFullVersion(version) ? version : L"",
+                     VersionText(entry.Text(L"SysVersion")));
         }
       }
     }
   }
 }
 
-void FromCondaEnvs(const std::wstring& root, Found* found) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((root + L"\\envs\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    std::wstring name = entry.cFileName;
-    std::wstring env = root + L"\\envs\\" + name;
-    if (name != L"." && name != L".." && IsFolder(env + L"\\conda-meta"))
-      found->Add(env + L"\\python.exe");
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-}
-
-void FromConda(const Sources& sources, Found* found) {
-  std::vector<std::wstring> roots = sources.conda_roots;
-  if (!sources.user_profile.empty()) {
-    std::string bytes;
-    if (read_file(sources.user_profile + L"\\.conda\\environments.txt", bytes)) {
-      std::wstring text = decode_text(bytes);
-      size_t start = 0;
-      while (start < text.size()) {
-        size_t end = text.find_first_of(L"\r\n", start);
-        if (end == std::wstring::npos) end = text.size();
-        std::wstring line = WithoutTrailingSlash(Trimmed(text.substr(start, end - start)));
-        if (!line.empty() && IsFolder(line)) {  // lines of removed environments stay behind
-          found->Add(line + L"\\python.exe");
-          roots.push_back(line);
-        }
-        start = end + 1;
-      }
-    }
-    for (const wchar_t* name : {L"miniconda3", L"anaconda3", L"miniforge3"})
-      roots.push_back(sources.user_profile + L"\\" + name);
-  }
-  for (const std::wstring& root : roots) FromCondaEnvs(root, found);
-}
-
-bool IsVirtualEnvironment(const std::wstring& folder) {
-  return file_exists(folder + L"\\pyvenv.cfg") && file_exists(folder + L"\\Scripts\\python.exe");
-}
-
-// The folders inside `folder`, to `depth` levels, that are virtual environments.
-void FromFoldersInside(const std::wstring& folder, int depth, Found* found) {
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return;
-  std::vector<std::wstring> children;
-  do {
-    std::wstring name = entry.cFileName;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
-      children.push_back(folder + L"\\" + name);
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-  for (const std::wstring& child : children) {
-    if (IsVirtualEnvironment(child)) found->Add(child + L"\\Scripts\\python.exe");
-    if (depth > 1) FromFoldersInside(child, depth - 1, found);
+// The aliases of the Store's packages (one folder per package family); the top-level
+// WindowsApps\python*.exe are not, and after an uninstall they open the Store.
+void FromStore(const Sources& sources, FoundInterpreters* found) {
+  if (sources.local_app_data.empty()) return;
+  FolderWalk walk;
+  const Listing apps = walk.Enter(CleanPath(sources.local_app_data + L"\\Microsoft\\WindowsApps"));
+  for (const Subfolder& family : apps.folders) {
+    if (_wcsnicmp(CommandUtils::base_name(family.path).c_str(), L"PythonSoftwareFoundation.Python.",
+                  32) == 0)
+      found->Add(family.path + L"\\python.exe");
   }
 }
 
-// The start folder and the folders inside it (.venv, env\py312, ...), and the folders above it
-// themselves: not the other folders inside those, which may hold anything downloaded.
-void FromVirtualEnvironments(const std::wstring& start, Found* found) {
-  const std::wstring first = WithoutTrailingSlash(start);
-  if (IsVirtualEnvironment(first)) found->Add(first + L"\\Scripts\\python.exe");
-  FromFoldersInside(first, 2, found);
-  for (std::wstring folder = CommandUtils::dir_name(first); !folder.empty();
-       folder = CommandUtils::dir_name(folder)) {
-    if (IsVirtualEnvironment(folder)) found->Add(folder + L"\\Scripts\\python.exe");
-    if (folder.size() <= 3) break;  // "C:\"
-  }
-}
-
-void FromPath(const Sources& sources, Found* found) {
-  const std::wstring stubs =
-      sources.local_app_data.empty() ? L"" : sources.local_app_data + L"\\Microsoft\\WindowsApps";
-  size_t start = 0;
-  while (start <= sources.path.size()) {
-    size_t end = sources.path.find(L';', start);
-    if (end == std::wstring::npos) end = sources.path.size();
-    std::wstring folder = WithoutTrailingSlash(Trimmed(sources.path.substr(start, end - start)));
-    // The Store's alias stubs answer with an advertisement, not with Python.
-    if (!folder.empty() && !(!stubs.empty() && SamePath(folder, stubs)))
+// python.exe in each folder (embeddable installs are found only there); not the Store's aliases.
+void FromPath(const std::wstring& path, FoundInterpreters* found) {
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = path.find(L';', start);
+    if (end == std::wstring::npos) end = path.size();
+    const std::wstring folder = CleanPath(Unquoted(path.substr(start, end - start)));
+    if (!folder.empty() && _wcsicmp(CommandUtils::base_name(folder).c_str(), L"WindowsApps") != 0)
       found->Add(folder + L"\\python.exe");
     start = end + 1;
   }
 }
 
+FoundInterpreters Find(const Sources& sources) {
+  FoundInterpreters found(sources.program_files);
+  if (sources.registry) FromRegistry(&found);
+  FromStore(sources, &found);
+  FromConda(sources, &found);
+  FromTools(sources, &found);
+  if (!sources.start_folder.empty()) FromStartFolder(CleanPath(sources.start_folder), &found);
+  FromPath(sources.path, &found);
+  return found;
+}
+
+// Version and width from the files; a Store alias's from its package's.
+PythonEntry Entry(const FoundInterpreter& found) {
+  std::wstring version = found.version;
+  if (version.empty()) version = RecordedVersion(found.executable);
+  if (version.empty()) version = found.fallback;
+  return {wide_to_setting(found.path), wide_to_setting(version),
+          wide_to_setting(PointerWidth(found.executable)), ""};
+}
+
 }  // namespace
+
+void FoundInterpreters::Add(const std::wstring& spelt, const std::wstring& version,
+                            const std::wstring& fallback) {
+  const std::wstring path = CleanPath(spelt);
+  if (path.empty() || !file_exists(path)) return;
+  FoundInterpreter interpreter{path, path, version, fallback};
+  if (IsPackageAlias(path)) {
+    StorePackage package;
+    if (!StorePackageOf(path, program_files_, &package)) return;
+    interpreter.executable = package.executable;
+    const std::wstring package_version = PackageVersionAsPython(package.version);
+    if (!package_version.empty()) interpreter.fallback = package_version;
+  }
+  const std::wstring folder = CommandUtils::dir_name(path);
+  // A relative spelling (a PATH entry such as "py") means another folder wherever Velmar is
+  // started: it takes no full path's place.
+  const bool relative = !CommandUtils::is_full_path(path);
+  Identity identity;
+  if (!relative && IdentityOf(folder, &identity) ? !folders_.insert(identity).second
+                                                 : !folder_names_.insert(UpperCase(folder)).second)
+    return;
+  found_.push_back(interpreter);
+}
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
@@ -214,123 +173,61 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
 Sources Sources::FromSystem() {
   Sources sources;
   sources.user_profile = Variable(L"USERPROFILE");
-  sources.path = Variable(L"PATH");
+  sources.app_data = Variable(L"APPDATA");
   sources.local_app_data = Variable(L"LOCALAPPDATA");
-  std::wstring program_data = Variable(L"ProgramData");
-  if (!program_data.empty()) {
-    sources.conda_roots.push_back(program_data + L"\\miniconda3");
-    sources.conda_roots.push_back(program_data + L"\\anaconda3");
-  }
+  sources.program_data = Variable(L"ProgramData");
+  sources.program_files = Variable(L"ProgramFiles");
+  wchar_t drives[128] = {};
+  DWORD length = GetLogicalDriveStringsW(127, drives);
+  for (const wchar_t* drive = drives; length > 0 && length < 128 && *drive;
+       drive += wcslen(drive) + 1)
+    if (GetDriveTypeW(drive) == DRIVE_FIXED) sources.fixed_drives.push_back(drive);
+  for (const wchar_t* name : {L"PYENV", L"PYENV_ROOT", L"PYENV_HOME"})
+    if (sources.pyenv.empty()) sources.pyenv = Variable(name);
+  sources.uv_python = Variable(L"UV_PYTHON_INSTALL_DIR");
+  sources.winpython_home = Variable(L"WINPYTHON_HOME");
+  sources.chocolatey_tools = Variable(L"ChocolateyToolsLocation");
+  if (sources.chocolatey_tools.empty())
+    sources.chocolatey_tools = Variable(L"SystemDrive") + L"\\tools";
+  sources.conda_envs_path = Variable(L"CONDA_ENVS_PATH");
+  sources.condarc = Variable(L"CONDARC");
+  sources.pixi_home = Variable(L"PIXI_HOME");
+  sources.poetry_virtualenvs = Variable(L"POETRY_VIRTUALENVS_PATH");
+  sources.workon_home = Variable(L"WORKON_HOME");
+  sources.hatch_data = Variable(L"HATCH_DATA_DIR");
+  sources.path = Variable(L"PATH");
   wchar_t folder[MAX_PATH] = {};
   GetCurrentDirectoryW(MAX_PATH, folder);
   sources.start_folder = folder;
   return sources;
 }
 
-namespace {
-
-Found Find(const Sources& sources) {
-  Found found;
-  if (sources.registry) FromRegistry(&found);
-  FromConda(sources, &found);
-  if (!sources.start_folder.empty()) FromVirtualEnvironments(sources.start_folder, &found);
-  FromPath(sources, &found);
-  return found;
+std::vector<std::wstring> FindInterpreters(const Sources& sources) {
+  std::vector<std::wstring> paths;
+  const FoundInterpreters found = Find(sources);
+  for (const FoundInterpreter& interpreter : found.all()) paths.push_back(interpreter.path);
+  return paths;
 }
-
-// The version CPython records in its executable: FILEVERSION major, minor, micro * 1000 + ...
-std::wstring ResourceVersion(const std::wstring& path) {
-  DWORD ignored = 0;
-  DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
-  if (size == 0) return L"";
-  std::vector<BYTE> data(size);
-  VS_FIXEDFILEINFO* fixed = nullptr;
-  UINT length = 0;
-  if (!GetFileVersionInfoW(path.c_str(), 0, size, data.data()) ||
-      !VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length) || !fixed ||
-      HIWORD(fixed->dwFileVersionMS) == 0)
-    return L"";
-  return std::to_wstring(HIWORD(fixed->dwFileVersionMS)) + L"." +
-         std::to_wstring(LOWORD(fixed->dwFileVersionMS)) + L"." +
-         std::to_wstring(HIWORD(fixed->dwFileVersionLS) / 1000);
-}
-
-}  // namespace
-
-// What the interpreter's own files say, without running it: a virtual environment's
-// pyvenv.cfg, a conda environment's conda-meta\python-X.Y.Z-*.json, the executable's version.
-std::wstring RecordedVersion(const std::wstring& interpreter) {
-  const std::wstring folder = CommandUtils::dir_name(interpreter);
-  for (const std::wstring& root : {CommandUtils::dir_name(folder), folder}) {
-    std::string bytes;
-    if (root.empty() || !read_file(root + L"\\pyvenv.cfg", bytes)) continue;
-    std::wstring text = decode_text(bytes);
-    std::wstring version;
-    if (CommandUtils::pyvenv_value(text, L"version", version) && !version.empty()) return version;
-    // version_info = 3.11.4.final.0: the numbers before the release level.
-    CommandUtils::pyvenv_value(text, L"version_info", version);
-    version = version.substr(0, version.find_first_not_of(L"0123456789."));
-    while (!version.empty() && version.back() == L'.') version.pop_back();
-    if (!version.empty()) return version;
-  }
-  WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((folder + L"\\conda-meta\\python-*.json").c_str(), &entry);
-  if (search != INVALID_HANDLE_VALUE) {
-    std::wstring name;
-    do {  // python-3.11.5-h1234_0.json, not python-dateutil-2.8.2-....json
-      std::wstring candidate = entry.cFileName + 7;
-      if (!candidate.empty() && iswdigit(candidate[0])) name = candidate;
-    } while (name.empty() && FindNextFileW(search, &entry));
-    FindClose(search);
-    if (!name.empty()) return name.substr(0, name.find(L'-'));
-  }
-  return ResourceVersion(interpreter);
-}
-
-// "64" or "32" from the executable's header (its machine type); empty when it is no program.
-std::wstring PointerWidth(const std::wstring& executable) {
-  std::string head;
-  FileStream file(executable, L"rb");
-  if (!file.get()) return L"";
-  head.resize(4096);
-  head.resize(fread(&head[0], 1, head.size(), file.get()));
-  if (head.size() < 0x40 || head[0] != 'M' || head[1] != 'Z') return L"";
-  uint32_t offset = 0;
-  memcpy(&offset, &head[0x3C], sizeof(offset));
-  if (offset > head.size() - 6 || head.compare(offset, 4, std::string("PE\0\0", 4)) != 0)
-    return L"";
-  uint16_t machine = 0;
-  memcpy(&machine, &head[offset + 4], sizeof(machine));
-  switch (machine) {
-    case IMAGE_FILE_MACHINE_AMD64:
-    case IMAGE_FILE_MACHINE_ARM64:
-      return L"64";
-    case IMAGE_FILE_MACHINE_I386:
-    case IMAGE_FILE_MACHINE_ARMNT:
-      return L"32";
-    default:
-      return L"";
-  }
-}
-
-std::vector<std::wstring> FindInterpreters(const Sources& sources) { return Find(sources).paths_; }
 
 PythonEntry EntryFor(const std::wstring& path, const std::wstring& known_version) {
-  std::wstring version = known_version.empty() ? RecordedVersion(path) : known_version;
-  return {wide_to_setting(path), wide_to_setting(version.substr(0, CommandUtils::kPromptPartLimit)),
-          wide_to_setting(PointerWidth(path)), ""};
+  FoundInterpreter interpreter{path, path, known_version, L""};
+  StorePackage package;
+  if (IsPackageAlias(path) && StorePackageOf(path, Variable(L"ProgramFiles"), &package)) {
+    interpreter.executable = package.executable;
+    interpreter.fallback = PackageVersionAsPython(package.version);
+  }
+  return Entry(interpreter);
 }
 
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources) {
   std::vector<PythonEntry> entries;
-  Found found = Find(sources);
-  for (size_t i = 0; i < found.paths_.size(); ++i) {
-    const std::wstring& path = found.paths_[i];
+  const FoundInterpreters all = Find(sources);
+  for (const FoundInterpreter& found : all.all()) {
     bool configured = false;
     for (const PythonEntry& entry : config.python)
-      configured = configured || SamePath(setting_to_wide(entry.path), path);
+      configured = configured || SamePath(setting_to_wide(entry.path), found.path);
     if (configured) continue;
-    PythonEntry entry = EntryFor(path, found.versions_[i]);
+    PythonEntry entry = Entry(found);
     if (!entry.version.empty()) entries.push_back(entry);
   }
   return entries;

@@ -7,13 +7,21 @@
 #                                  right-clicks of fresh processes, each handler in turn. The
 #                                  peer DLL is VELMAR_PEER_DLL, or built by the peer script
 #                                  (VELMAR_PEER_BUILDER, default ../shared/tools/build-peer-7zip.sh).
+#   benchmark.sh --detect [ENTRIES [SUBFOLDERS [RUNS]]]
+#                                  Detect with ENTRIES folders in every root it looks in, and in
+#                                  a start folder of SUBFOLDERS (see tools/detect_benchmark_main.cpp)
 # The peer is a developer's yardstick: nothing else in the project needs it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
-cmake --build "$build" --target menu_benchmark VelmarShellExtensions python_standin >/dev/null
 export VELMAR_WINEPREFIX=$build/benchmark-prefix
 trap '"$root/scripts/wine-prefix.sh" stop' EXIT
+if [ "${1:-}" = --detect ]; then
+  cmake --build "$build" --target detect_benchmark >/dev/null
+  "$root/scripts/wine-run.sh" "$build/bin/detect_benchmark.exe" "${@:2}" | tr -d '\r'
+  exit 0
+fi
+cmake --build "$build" --target menu_benchmark VelmarShellExtensions python_standin >/dev/null
 run() { "$root/scripts/wine-run.sh" "$build/bin/menu_benchmark.exe" "$@" | tr -d '\r'; }
 
 if [ "${1:-}" != --peer ]; then

@@ -30,6 +30,7 @@
 #include "shellext/extensions_shell_ex.h"
 #include "tools/explorer/child_process.h"
 #include "tests/support/console_record.h"
+#include "tests/support/installed_files.h"
 #include "tools/explorer/module_copy.h"
 #include "tools/explorer/owners.h"
 #include "tests/support/registry_snapshot.h"
@@ -83,11 +84,18 @@ bool AnyStarted(const std::wstring& folder) {
   bool started = false;
   do {
     std::wstring name = entry.cFileName;
-    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name != L"." && name != L"..")
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+        !(entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) && name != L"." && name != L"..")
       started = started || AnyStarted(folder + L"\\" + name);
   } while (FindNextFileW(search, &entry));
   FindClose(search);
   return started;
+}
+
+// The folders above `path` that are not there yet (the scenario's own files' folders).
+void MakeParents(const std::wstring& path) {
+  for (size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1))
+    CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
 }
 
 // Detect looks only where the scenario says.
@@ -315,6 +323,10 @@ class Scenario {
       PathAndText(rest, &path, &text);
       ReplaceAll(&text, "\\n", "\n");
       ReplaceAll(&text, "\\r", "\r");
+      for (size_t at; (at = text.find("\\L")) != std::string::npos;) {  // \L<count>; x that often
+        size_t end = text.find(';', at);
+        text.replace(at, end + 1 - at, std::stoul(text.substr(at + 2, end - at - 2)), 'x');
+      }
       for (size_t at; (at = text.find("\\x")) != std::string::npos;)
         text.replace(at, 4, 1, static_cast<char>(std::stoi(text.substr(at + 2, 2), nullptr, 16)));
       rest = "\"" + path + "\" " + text;
@@ -336,6 +348,7 @@ class Scenario {
     } else if (command == "file") {  // PATH TEXT; a path with blanks in double quotes
       std::string path, text;
       PathAndText(rest, &path, &text);
+      MakeParents(Wide(path));
       ASSERT_TRUE(WriteTextFile(Wide(path), text));
     } else if (command == "python") {  // PATH VERSION BITS
       std::vector<std::string> words = Words(rest);
@@ -346,6 +359,19 @@ class Scenario {
       std::string folder = path.substr(0, path.rfind('\\'));
       ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"),
                                 "version=" + version + "\nbits=" + bits + "\n"));
+    } else if (command == "python-file") {  // PATH VERSION|- BITS: what its files record
+      std::vector<std::string> words = Words(rest);
+      ASSERT_EQ(words.size(), 3u);
+      MakeParents(Wide(words[0]));
+      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
+                            Wide(words[0]).c_str(), FALSE));
+      ASSERT_TRUE(RecordInExecutable(Wide(words[0]), words[1], words[2]));
+      std::string folder = words[0].substr(0, words[0].rfind('\\'));
+      ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"), "version=9.9.9\nbits=64\n"));
+    } else if (command == "link") {  // LINK TARGET: a symbolic link as Linux makes it
+      std::vector<std::string> paths = Words(rest);
+      ASSERT_EQ(paths.size(), 2u);
+      ASSERT_TRUE(MakeUnixLink(Wide(paths[0]), Wide(paths[1])));
     } else if (command == "copy") {
       std::vector<std::string> files = Words(rest);
       ASSERT_EQ(files.size(), 2u);
@@ -543,15 +569,32 @@ class Scenario {
       }
     } else if (command == "release") {
       Release();
-    } else if (command == "detect-from") {  // registry|profile|conda|start|path|apps VALUE
+    } else if (command == "detect-from") {  // SOURCE VALUE (see Sources)
       std::string what = rest.substr(0, rest.find(' '));
       std::wstring value = rest.size() > what.size() ? Wide(rest.substr(what.size() + 1)) : L"";
+      const std::pair<const char*, std::wstring*> folders[] = {
+          {"profile", &sources_.user_profile},
+          {"appdata", &sources_.app_data},
+          {"local", &sources_.local_app_data},
+          {"programdata", &sources_.program_data},
+          {"programfiles", &sources_.program_files},
+          {"pyenv", &sources_.pyenv},
+          {"uv", &sources_.uv_python},
+          {"winpython", &sources_.winpython_home},
+          {"chocolatey", &sources_.chocolatey_tools},
+          {"conda-envs", &sources_.conda_envs_path},
+          {"condarc", &sources_.condarc},
+          {"pixi", &sources_.pixi_home},
+          {"poetry", &sources_.poetry_virtualenvs},
+          {"workon", &sources_.workon_home},
+          {"hatch", &sources_.hatch_data},
+          {"start", &sources_.start_folder},
+          {"path", &sources_.path}};
+      for (const auto& folder : folders)
+        if (what == folder.first) *folder.second = value;
       if (what == "registry") sources_.registry = value == L"yes";
-      if (what == "profile") sources_.user_profile = value;
+      if (what == "drive") sources_.fixed_drives.push_back(value);
       if (what == "conda") sources_.conda_roots.push_back(value);
-      if (what == "start") sources_.start_folder = value;
-      if (what == "path") sources_.path = value;
-      if (what == "apps") sources_.local_app_data = value;
       if (what == "configured") settings_.config.python.push_back({Ascii(value), "", "", ""});
     } else if (command == "detect") {  // what Detect finds and offers; whether it started any
       for (const std::wstring& path : FindInterpreters(sources_)) Print("found " + Ascii(path));

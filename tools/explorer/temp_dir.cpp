@@ -36,7 +36,9 @@ bool RemoveTree(const std::wstring& path) {
       std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {  // a link: not what it names
+        if (!RemoveDirectoryW(child.c_str())) DeleteFileW(child.c_str());
+      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(child);
       } else {
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
