@@ -6,6 +6,10 @@
 #      one's profile is.
 #   2. cmd, given NoDefaultCurrentDirectoryInExePath=1 as the console's environment holds it, does
 #      not run a program planted in its current folder for a bare name.
+#   3. Detect reads the Store's Python through its aliases' link data (Wine cannot make such
+#      links): each installed package is listed once, as WindowsApps\<family>\python.exe, with a
+#      version and the width of the package's own python.exe; the top-level aliases are not
+#      listed. SKIP when no Store Python is installed.
 # Usage: powershell -ExecutionPolicy Bypass -File check-on-windows.ps1 -Velmar PATH\Velmar.exe
 # Prints PASS or FAIL per check; everything it makes is removed at the end.
 param([Parameter(Mandatory = $true)][string]$Velmar)
@@ -32,6 +36,7 @@ $condaEnv = Join-Path $env:ProgramData "miniconda3\envs\velmar-check"
 $public = Join-Path $env:PUBLIC "Documents\velmar-check"
 $own = Join-Path $env:USERPROFILE "velmar-check"
 $planted = Join-Path $env:TEMP "velmar-check-planted"
+$storeApp = Join-Path $env:TEMP "velmar-check-store"
 try {
   New-Item -ItemType Directory -Force $app | Out-Null
   Copy-Item $Velmar "$app\Velmar.exe"
@@ -58,8 +63,26 @@ try {
   $ran = cmd.exe /d /c "cd /d `"$planted`" && velmar-planted 2>nul" | Out-String
   Remove-Item Env:\NoDefaultCurrentDirectoryInExePath
   Check "cmd does not run a program from its current folder" (-not ($ran -like "*$env:COMPUTERNAME*"))
+
+  # 3. The Store's Python, found from the aliases' link data.
+  $aliases = Join-Path $env:LOCALAPPDATA "Microsoft\WindowsApps"
+  $families = @(Get-ChildItem $aliases -Directory -Filter "PythonSoftwareFoundation.Python.*" -ErrorAction SilentlyContinue)
+  if ($families.Count -eq 0) {
+    Write-Output "SKIP the Store's Python is not installed"
+  } else {
+    New-Item -ItemType Directory -Force $storeApp | Out-Null
+    Copy-Item $Velmar "$storeApp\Velmar.exe"
+    Set-Content "$storeApp\config.cfg" "<configure></configure>" -Encoding Ascii
+    $detected = @(& "$storeApp\Velmar.exe" --detect)
+    foreach ($family in $families) {
+      $lines = @($detected | Where-Object { $_ -like "$($family.FullName)\python.exe|*" })
+      Check "the Store's $($family.Name) is listed once, with its version and width" ($lines.Count -eq 1 -and $lines[0] -match '\|3\.\d+\.\d+\|64\|$')
+    }
+    Check "no top-level WindowsApps alias is listed" (-not ($detected -match ('^' + [regex]::Escape($aliases) + '\\python[0-9.]*\.exe\|')))
+    Write-Output $detected
+  }
 } finally {
-  foreach ($folder in @($app, $condaEnv, $public, $own, $planted)) {
+  foreach ($folder in @($app, $condaEnv, $public, $own, $planted, $storeApp)) {
     if (Test-Path $folder) { Remove-Item -Recurse -Force $folder }
   }
 }
