@@ -68,11 +68,13 @@ bool starts_windows_terminal(const std::wstring& command_template);
 constexpr size_t kStartFolderLimit = 258;
 
 // Expands the command template with the prompt command and starts it in `start_folder` (the
-// interpreter's folder when empty), in an environment of its own: the host's, with the
-// interpreter's folders first on PATH (and as PYTHON_PATH when the host has that variable) and
-// NoDefaultCurrentDirectoryInExePath set. The host's environment is left alone.
+// interpreter's folder when empty), in an environment of its own: the host's, with
+// `path_prefix` (the interpreter's folders, each followed by ';') first on PATH (and as
+// PYTHON_PATH when the host has that variable) and NoDefaultCurrentDirectoryInExePath set. The
+// host's environment is left alone.
 bool open_console(const std::wstring& interpreter, const std::wstring& command_template,
-                  const std::wstring& start_folder, const std::wstring& prompt_text);
+                  const std::wstring& start_folder, const std::wstring& prompt_text,
+                  const std::wstring& path_prefix);
 
 // The program (first element by the platform's rules, unquoted) and the rest of the line as
 // written, quotes kept.

@@ -118,10 +118,10 @@ bool split_command_line(const std::wstring& command_line, std::wstring& program,
 }
 
 bool open_console(const std::wstring& interpreter, const std::wstring& command_template,
-                  const std::wstring& start_folder, const std::wstring& prompt_text) {
+                  const std::wstring& start_folder, const std::wstring& prompt_text,
+                  const std::wstring& prefix) {
   const std::wstring prompt_command = boost::algorithm::replace_all_copy(
       std::wstring(kPromptCommandTemplate), L"__PROMPT_STRING__", prompt_text);
-  const std::wstring prefix = python_path_prefix(interpreter);
   const std::wstring work_dir = start_folder.empty() ? dir_name(interpreter) : start_folder;
   if (work_dir.size() > kStartFolderLimit) {
     log_write(LOG_ERROR, L"Start folder too long for a console: %u characters",

@@ -4,7 +4,7 @@
 
 #include "command/command_utils.h"
 #include "companion/found_interpreters.h"
-#include "companion/interpreter_records.h"
+#include "companion/installed_versions.h"
 #include "companion/store_python.h"
 
 namespace {

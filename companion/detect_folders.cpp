@@ -1,8 +1,9 @@
 // Detect's sources that are folders: conda and pixi, the tools' installations and
 // environments, the start folder. Each looks a fixed number of levels below its roots.
 #include "command/command_utils.h"
+#include "command/project_environment.h"
 #include "companion/found_interpreters.h"
-#include "companion/interpreter_records.h"
+#include "companion/installed_versions.h"
 #include "companion/tool_settings.h"
 
 namespace {
@@ -203,7 +204,6 @@ void FromTools(const Sources& sources, FoundInterpreters* found) {
 // above it also the environments the project item looks for, by name: never the other
 // folders beside those, which may hold anything downloaded.
 void FromStartFolder(const std::wstring& start, FoundInterpreters* found) {
-  static const wchar_t* const kProjectEnvironments[] = {L".venv", L"venv", L"env", L".conda"};
   FolderWalk walk;
   found->Add(EnvironmentInterpreter(start));
   const std::vector<Subfolder> children = walk.Enter(start).folders;
@@ -218,10 +218,10 @@ void FromStartFolder(const std::wstring& start, FoundInterpreters* found) {
   int level = 0;
   for (std::wstring folder = start; !folder.empty(); folder = CommandUtils::dir_name(folder)) {
     if (level > 0) found->Add(EnvironmentInterpreter(folder));
-    if (level++ <= 3) {
-      for (const wchar_t* name : kProjectEnvironments)
+    if (level++ <= kProjectLevelsUp) {
+      for (const wchar_t* name : kProjectEnvironmentFolders)
         found->Add(EnvironmentInterpreter(folder + L"\\" + name));
-      EnvironmentsIn(folder + L"\\.pixi\\envs", kCondaPrefix, &walk, found);
+      EnvironmentsIn(folder + L"\\" + kPixiEnvironments, kCondaPrefix, &walk, found);
     }
     if (folder.size() <= 3) break;  // "C:\"
   }

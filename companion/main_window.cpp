@@ -97,8 +97,14 @@ class MainWindow {
           SendMessageW(level_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(own.c_str())));
     }
     SendMessageW(level_, CB_SETCURSEL, selected, 0);
+    project_ = control(WC_BUTTONW,
+                       L"First, the right-clicked folder's own environment (.venv, venv, env, "
+                       L".conda, pixi's)",
+                       BS_AUTOCHECKBOX, 120, 330, 500, 20, kProjectEnvId);
+    SendMessageW(project_, BM_SETCHECK, configure_.config.project_env ? BST_CHECKED : BST_UNCHECKED,
+                 0);
     control(WC_BUTTONW, L"Save", BS_DEFPUSHBUTTON, 520, 298, 100, 26, kSaveId);
-    status_ = control(WC_STATICW, (L"Settings: " + config_path_).c_str(), SS_PATHELLIPSIS, 10, 336,
+    status_ = control(WC_STATICW, (L"Settings: " + config_path_).c_str(), SS_PATHELLIPSIS, 10, 362,
                       610, 20, kStatusId);
     if (!loaded_ && file_exists(config_path_))
       SetStatus(L"config.cfg cannot be read; saving will replace it.");
@@ -273,6 +279,7 @@ class MainWindow {
     configure_.config.command_line = wide_to_setting(command_line);
     int level = static_cast<int>(SendMessageW(level_, CB_GETCURSEL, 0, 0));
     if (level >= 0 && level < 3) configure_.config.log_level = kLevels[level].level;
+    configure_.config.project_env = SendMessageW(project_, BM_GETCHECK, 0, 0) == BST_CHECKED;
     std::wstring refused = LeaveOutUntrusted();
     std::wstring reason;
     if (SaveSettings(configure_, config_path_, &reason)) {
@@ -328,7 +335,7 @@ class MainWindow {
   bool loaded_ = false;
   bool refreshing_ = false;
   HWND list_ = nullptr, description_ = nullptr, template_ = nullptr, level_ = nullptr,
-       status_ = nullptr;
+       project_ = nullptr, status_ = nullptr;
   struct Placed {
     HWND control;
     RECT at_96_dpi;
@@ -394,10 +401,10 @@ HWND CreateMainWindow(HINSTANCE instance, const std::wstring& config_path) {
   std::wstring path = config_path;
   HWND window =
       CreateWindowExW(0, kClassName, L"Velmar: Python here", WS_OVERLAPPEDWINDOW & ~WS_MAXIMIZEBOX,
-                      CW_USEDEFAULT, CW_USEDEFAULT, 646, 400, nullptr, nullptr, instance, &path);
-  if (window) {  // 646 x 400 at 96 DPI
+                      CW_USEDEFAULT, CW_USEDEFAULT, 646, 426, nullptr, nullptr, instance, &path);
+  if (window) {  // 646 x 426 at 96 DPI
     UINT dpi = MainWindow::DpiOf(window);
-    SetWindowPos(window, nullptr, 0, 0, MulDiv(646, dpi, 96), MulDiv(400, dpi, 96),
+    SetWindowPos(window, nullptr, 0, 0, MulDiv(646, dpi, 96), MulDiv(426, dpi, 96),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   }
   return window;

@@ -1,5 +1,6 @@
 // The companion's window: the interpreters as the menu shows them, with Add, Remove, Up, Down,
-// the description, the console template, the log level, Detect and Save.
+// the description, the console template, the log level, the project environment switch, Detect
+// and Save.
 #pragma once
 
 #include <windows.h>
@@ -20,6 +21,7 @@ enum MainWindowControl {
   kLevelId,
   kSaveId,
   kStatusId,
+  kProjectEnvId,  // appended: the window test drives the controls by these numbers
 };
 
 // Creates the window for the settings at `config_path` (not shown yet); null when it cannot.

@@ -164,6 +164,8 @@ bool Configure::load(const std::wstring& path) {
       fresh.command_line = element_text(e);
     else if (named(e, "log_level"))
       fresh.log_level = element_level(e, Config().log_level);
+    else if (named(e, "project_env"))
+      fresh.project_env = element_text(e) == "1";
   }
   config = fresh;
   if (stamped) ParsedFiles::Instance().Keep(path, stamp, fresh);
@@ -184,6 +186,7 @@ bool Configure::save(const std::wstring& path) const {
   tinyxml2::XMLElement* level = doc.NewElement("log_level");
   level->SetText(config.log_level);
   root->InsertEndChild(level);
+  if (config.project_env) add_text_element(doc, root, "project_env", "1");  // absent means off
   for (const PythonEntry& entry : config.python) {
     tinyxml2::XMLElement* python = doc.NewElement("python");
     root->InsertEndChild(python);

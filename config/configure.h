@@ -26,6 +26,9 @@ struct Config {
   std::string description;
   std::string command_line;
   int log_level = 4;  // the logger's own initial threshold, kept when the file names none
+  // The start folder's own environment first in the menu: <project_env>1</project_env>; any
+  // other value, or none (files written before the setting existed), leaves it out.
+  bool project_env = false;
   std::vector<PythonEntry> python;
 };
 

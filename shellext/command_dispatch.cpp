@@ -47,16 +47,26 @@ STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
       log_write(LOG_DEBUG, L"can not find command!\n");
       return E_INVALIDARG;
     }
-    log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.c_str());
-    const std::wstring& path = found->second;
-    RunMenuCommand({L"", path, path == m_strCompanionPath}, m_szFilePath,
-                   configure.config.command_line);
+    log_write(LOG_DEBUG, L"InvokeCommand: %s\n", found->second.path.c_str());
+    RunMenuCommand(found->second, m_szFilePath, configure.config.command_line);
     return S_OK;
   });
 }
 
-std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path) {
+std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& companion_path,
+                                      const std::wstring& start_folder) {
   std::vector<MenuCommand> commands;
+  ProjectEnvironment environment;
+  if (config.project_env && FindProjectEnvironment(start_folder, &environment)) {
+    MenuCommand project;
+    // Digits and dots, 32 or 64, and a name of ours: nothing a menu would read as a mnemonic.
+    project.label =
+        L"Python " + environment.version + L" " + environment.bits + L"|" + environment.found_as;
+    project.path = environment.interpreter;
+    project.project = true;
+    project.environment = environment;
+    commands.push_back(project);
+  }
   for (const PythonEntry& entry : config.python) {
     std::wstring path = setting_to_wide(entry.path);
     // A relative path would name a program of whatever folder the host is in.
@@ -64,10 +74,13 @@ std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& 
       log_write(LOG_ERROR, L"Interpreter left out, not a full path: \"%s\"", path.c_str());
       continue;
     }
-    commands.push_back({setting_to_wide(menu_label(entry)), path, false});
+    if (!commands.empty() && commands[0].project &&
+        CompareStringOrdinal(path.c_str(), -1, commands[0].path.c_str(), -1, TRUE) == CSTR_EQUAL)
+      continue;  // the project's own, already first
+    commands.push_back({setting_to_wide(menu_label(entry)), path, false, false, {}});
   }
   if (CExtensionsShellEx::FileExists(companion_path.c_str()))
-    commands.push_back({kCompanionLabel, companion_path, true});
+    commands.push_back({kCompanionLabel, companion_path, true, false, {}});
   return commands;
 }
 
@@ -80,16 +93,25 @@ void RunMenuCommand(const MenuCommand& command, const std::wstring& start_folder
     if (code <= 32) log_write(LOG_DEBUG, L"Cannot open Velmar: %d", static_cast<int>(code));
     return;
   }
-  std::wstring version, bits, venv_name;
-  CommandUtils::probe_python(command.path, version, bits);
-  CommandUtils::get_venv_prompt(command.path, venv_name);
+  std::wstring version, bits, venv_name, path_prefix;
+  if (command.project) {  // never run before the console: its files said what it is
+    version = command.environment.version;
+    bits = command.environment.bits;
+    venv_name = command.environment.name;
+    path_prefix = command.environment.path_prefix;
+  } else {
+    CommandUtils::probe_python(command.path, version, bits);
+    CommandUtils::get_venv_prompt(command.path, venv_name);
+    path_prefix = CommandUtils::python_path_prefix(command.path);
+  }
   // Both come from files in folders anyone may have written: only plain text reaches cmd.
   const std::wstring command_template = setting_to_wide(command_line);
   const bool terminal = CommandUtils::starts_windows_terminal(command_template);
   CommandUtils::open_console(command.path, command_template, start_folder,
                              CExtensionsShellEx::ComposePrompt(
                                  CommandUtils::neutralize_prompt_part(venv_name, terminal),
-                                 CommandUtils::neutralize_prompt_part(version, terminal), bits));
+                                 CommandUtils::neutralize_prompt_part(version, terminal), bits),
+                             path_prefix);
 }
 
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,

@@ -74,13 +74,14 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
 
     log_write(LOG_DEBUG, L"configure.config.python.size():%d",
               static_cast<int>(configure.config.python.size()));
-    const std::vector<MenuCommand> commands = MenuCommands(configure.config, m_strCompanionPath);
+    const std::vector<MenuCommand> commands =
+        MenuCommands(configure.config, m_strCompanionPath, m_szFilePath);
     const size_t interpreters = commands.size() - (!commands.empty() && commands.back().companion);
     for (const MenuCommand& command : commands) {
       if (command.companion || !fits(offset)) break;
       UINT used =
           AddFileIconItem(submenu, command.label, command.path, 0, uidFirstCmd, offset, menuIndex);
-      m_mapCommands[used] = command.path;
+      m_mapCommands[used] = command;
       ++menuIndex;
       ++offset;
     }
@@ -94,7 +95,7 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
     } else if (!commands.empty() && commands.back().companion) {
       UINT used = AddResourceIconItem(submenu, commands.back().label, IDI_MODULE_ICON, uidFirstCmd,
                                       offset, menuIndex);
-      m_mapCommands[used] = m_strCompanionPath;
+      m_mapCommands[used] = commands.back();
       ++menuIndex;
       ++offset;
     } else {

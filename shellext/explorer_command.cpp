@@ -194,8 +194,16 @@ bool StartFolderFor(IShellItemArray* items, const std::wstring& site_folder, std
   return !path.empty() && ConsoleFolderOf(path.c_str(), folder);
 }
 
-STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray*, LPWSTR* name) {
-  return comfw::NoThrow([&] { return Duplicate(kPythonHereLabel, name); });
+STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray* items, LPWSTR* name) {
+  return comfw::NoThrow([&] {
+    if (items) LearnStartFolder(items);
+    return Duplicate(kPythonHereLabel, name);
+  });
+}
+
+void CExplorerCommand::LearnStartFolder(IShellItemArray* items) {
+  std::wstring folder;
+  if (StartFolderFor(items, SiteFolder(m_spSite.get()), &folder)) m_strStartFolder = folder;
 }
 
 STDMETHODIMP CExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
@@ -219,6 +227,7 @@ STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTAT
     if (!state) return E_POINTER;
     std::wstring folder;
     *state = StartFolderFor(items, SiteFolder(m_spSite.get()), &folder) ? ECS_ENABLED : ECS_HIDDEN;
+    if (*state == ECS_ENABLED) m_strStartFolder = folder;
     return S_OK;
   });
 }
@@ -247,7 +256,11 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
     comfw::CComPtr<IEnumExplorerCommand> owner(list);
     // The subcommands may outlive the site: each gets the folder, not the site.
     const std::wstring site_folder = SiteFolder(m_spSite.get());
-    for (const MenuCommand& command : MenuCommands(configure.config, folder + kCompanionFileName)) {
+    // Explorer hands the selection to GetState and GetTitle, not here.
+    std::wstring start_folder = m_strStartFolder;
+    if (start_folder.empty()) StartFolderFor(nullptr, site_folder, &start_folder);
+    for (const MenuCommand& command :
+         MenuCommands(configure.config, folder + kCompanionFileName, start_folder)) {
       comfw::CComObject<CExplorerSubCommand>* sub = nullptr;
       hr = comfw::CComObject<CExplorerSubCommand>::CreateInstance(&sub);
       if (FAILED(hr)) return hr;

@@ -55,5 +55,8 @@ class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadM
   STDMETHOD(GetSite)(REFIID riid, void** site) override;
 
  private:
+  // Where a console would start for the selection Explorer last gave (GetState, GetTitle).
+  void LearnStartFolder(IShellItemArray* items);
   comfw::CComPtr<IUnknown> m_spSite;
+  std::wstring m_strStartFolder;
 };

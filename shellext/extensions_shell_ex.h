@@ -14,6 +14,7 @@
 #include "framework/object.h"
 #include "shellext/class_id.h"
 #include "shellext/gdi_owners.h"
+#include "shellext/menu_commands.h"
 
 // Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.
 bool IsVersion6OrLater();
@@ -98,7 +99,7 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
   std::wstring m_strCompanionPath;
   std::map<UINT_PTR, uint32_t> m_mapCmdIcons;
   std::map<uint32_t, HBITMAP> m_mapIconBitmaps;
-  std::map<uint32_t, std::wstring> m_mapCommands;
+  std::map<uint32_t, MenuCommand> m_mapCommands;
   std::map<std::wstring, HBITMAP> m_mapFileIconBitmaps;
   Configure configure;
   GetBufferedPaintBitsFn m_pfnGetBufferedPaintBits = nullptr;

@@ -148,8 +148,9 @@ const CLSID kPeerClsid = {
     0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00}};
 
 // Ten interpreters whose executables carry icons (Wine's own programs), or ten that name a file
-// without any, as settings.
-std::string TenInterpreters(bool with_icons) {
+// without any, as settings; with the folder's own environment looked for, as shipped, unless
+// `project_env` is false.
+std::string TenInterpreters(bool with_icons, bool project_env = true) {
   const char* programs[] = {"C:\\windows\\system32\\notepad.exe",
                             "C:\\windows\\regedit.exe",
                             "C:\\windows\\system32\\winecfg.exe",
@@ -161,6 +162,7 @@ std::string TenInterpreters(bool with_icons) {
                             "C:\\windows\\system32\\winefile.exe",
                             "C:\\Program Files\\Internet Explorer\\iexplore.exe"};
   std::string settings = "<configure><log_level>4</log_level>";
+  if (project_env) settings += "<project_env>1</project_env>";
   for (const char* program : programs)
     settings += std::string("<python><path>") + (with_icons ? program : "C:\\windows\\win.ini") +
                 "</path><version>3.12.1</version><bits>64</bits></python>";
@@ -255,6 +257,9 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
     GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
   });
   PerCall("GetFileAttributesW", [&] { GetFileAttributesW(file.c_str()); });
+  PerCall("GetFileAttributesW, a name that is not there",
+          [&] { GetFileAttributesW((file + L"-not-there").c_str()); });
+  PerCall("GetDriveTypeW", [&] { GetDriveTypeW(L"C:\\"); });
   log_set_level(LOG_INFO);
   PerCall("log line written (OutputDebugStringW)",
           [] { log_write(LOG_INFO, L"cfg.log_level:%d", 4); });
@@ -302,6 +307,41 @@ int FirstRightClick(bool peer, const std::wstring& file) {
     for (int i = 0; i < kSteps; ++i) std::printf(" %s %.3f", kStepNames[i], steps[i]);
   std::printf("\n");
   return 0;
+}
+
+// What looking for the folder's own environment adds to a right-click: on a file three folders
+// deep with no environment anywhere above (20 attribute queries), and on a file in a project with
+// a .venv (the item read from its files), against the same settings without it.
+void MeasureProjectEnvironment(const ModuleCopy& copy, const std::wstring& base, int cycles) {
+  CreateDirectoryW((base + L"\\a").c_str(), nullptr);
+  CreateDirectoryW((base + L"\\a\\b").c_str(), nullptr);
+  CreateDirectoryW((base + L"\\a\\b\\c").c_str(), nullptr);
+  const std::wstring deep = base + L"\\a\\b\\c\\main.py";
+  WriteTextFile(deep, "print('hello')\n");
+  const std::wstring venv = base + L"\\proj\\.venv";
+  CreateDirectoryW((base + L"\\proj").c_str(), nullptr);
+  CreateDirectoryW(venv.c_str(), nullptr);
+  CreateDirectoryW((venv + L"\\Scripts").c_str(), nullptr);
+  CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
+            (venv + L"\\Scripts\\python.exe").c_str(), FALSE);
+  WriteTextFile(venv + L"\\pyvenv.cfg", "home = C:\\Python312\nversion = 3.12.4\n");
+  const std::wstring in_project = base + L"\\proj\\main.py";
+  WriteTextFile(in_project, "print('hello')\n");
+  ShellHost host;
+  std::printf("the folder's own environment, %d right-clicks each, 10 interpreters with icons:\n",
+              cycles);
+  for (const std::wstring& file : {deep, in_project}) {
+    copy.WriteConfig(TenInterpreters(true, true));
+    Figures on = Measure(host, file, cycles);
+    const std::vector<MenuItemView> menu = MenuOf(host, CLSID_ExtensionsShellEx, Selection(file));
+    const size_t items = menu.empty() ? 0 : menu[0].submenu.size();
+    copy.WriteConfig(TenInterpreters(true, false));
+    Figures off = Measure(host, file, cycles);
+    std::printf(
+        "  %s: median on %.3f ms (%zu items), off %.3f ms, difference %.3f ms\n",
+        file == deep ? "a file 3 folders deep, no environment" : "a file in a .venv project",
+        on.median_ms, items, off.median_ms, on.median_ms - off.median_ms);
+  }
 }
 
 }  // namespace
@@ -359,6 +399,7 @@ int wmain(int argc, wchar_t** argv) {
       "handles %ld -> %ld\n",
       soak_cycles, soak.median_ms, before.gdi_objects, after.gdi_objects, before.handles,
       after.handles);
+  MeasureProjectEnvironment(copy, sample.path(), cycles);
   MeasureProbe(cycles / 3 < 20 ? 20 : cycles / 3);
   return 0;
 }

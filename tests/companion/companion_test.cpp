@@ -32,7 +32,7 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\Velmar.exe").c_str(), velmar.c_str(), FALSE));
   ASSERT_TRUE(
       copy.WriteConfig("<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
-                       "<log_level>4</log_level></configure>"));
+                       "<log_level>4</log_level><project_env>1</project_env></configure>"));
   TempDir place(L"companion-path");
   std::wstring python = Interpreter(place.path() + L"\\py", "3.12.1");
 
@@ -43,6 +43,9 @@ TEST(CompanionCommandLine, DetectSaveListAndTheMenuShowsThem) {
   SetEnvironmentVariableW(L"PATH", saved_path);
   EXPECT_EQ(detect.exit_code, 0u) << detect.output;
   EXPECT_EQ(detect.output, Ascii(python) + "|3.13.0|64|\r\n");  // its recorded version
+  Configure saved;
+  ASSERT_TRUE(saved.load(copy.config_path()));
+  EXPECT_TRUE(saved.config.project_env) << "Detect + Save kept the switch";
 
   CapturedRun list = RunUnderDebugger(Quoted(velmar) + L" --list");
   EXPECT_EQ(list.exit_code, 0u);

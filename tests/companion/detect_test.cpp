@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "companion/folder_walk.h"
-#include "companion/interpreter_records.h"
+#include "companion/installed_versions.h"
 #include "companion/store_python.h"
 #include "companion/tool_settings.h"
 #include "tests/support/installed_files.h"

@@ -37,7 +37,8 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   std::wstring config = folder.path() + L"\\config.cfg";
   ASSERT_TRUE(WriteTextFile(config,
                             "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
-                            "<log_level>4</log_level><python><path>C:\\old\\python.exe</path>"
+                            "<log_level>4</log_level><project_env>1</project_env>"
+                            "<python><path>C:\\old\\python.exe</path>"
                             "<version>2.7</version><bits>32</bits></python></configure>"));
   wchar_t saved_path[32768] = {};
   GetEnvironmentVariableW(L"PATH", saved_path, 32768);
@@ -49,6 +50,8 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   ASSERT_EQ(ListView_GetItemCount(list), 1);
   EXPECT_EQ(ItemText(list, 0, 0), L"Python 2.7 32");
   EXPECT_EQ(ItemText(list, 0, 2), L"no");  // the file is not there
+  HWND project = GetDlgItem(window, kProjectEnvId);
+  EXPECT_EQ(SendMessageW(project, BM_GETCHECK, 0, 0), BST_CHECKED);
 
   Click(window, kDetectId);
   SetEnvironmentVariableW(L"PATH", saved_path);
@@ -77,15 +80,21 @@ TEST(CompanionWindow, DetectEditReorderAndSave) {
   SetWindowTextW(console, L"wt.exe -d . cmd.exe /k __PROMPT__");
   SendMessageW(GetDlgItem(window, kLevelId), CB_SETCURSEL, 0, 0);  // trace
   Click(window, kSaveId);
-  DestroyWindow(window);
 
   Configure saved;
   ASSERT_TRUE(saved.load(config));
   EXPECT_EQ(saved.config.command_line, "wt.exe -d . cmd.exe /k __PROMPT__");
   EXPECT_EQ(saved.config.log_level, 1);
+  EXPECT_TRUE(saved.config.project_env) << "Detect + Save kept the switch";
   ASSERT_EQ(saved.config.python.size(), 1u);
   EXPECT_EQ(saved.config.python[0].path, Ascii(python));
   EXPECT_EQ(saved.config.python[0].desc, "work");
+
+  SendMessageW(project, BM_SETCHECK, BST_UNCHECKED, 0);
+  Click(window, kSaveId);
+  DestroyWindow(window);
+  ASSERT_TRUE(saved.load(config));
+  EXPECT_FALSE(saved.config.project_env);
 }
 
 // The text of the message box the window shows next, which is then closed (from another thread:

@@ -344,6 +344,7 @@ class Scenario {
       ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\console_standin.exe").c_str(),
                             (Module().folder() + L"\\Velmar.exe").c_str(), FALSE));
     } else if (command == "dir") {
+      MakeParents(Wide(rest));
       ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
     } else if (command == "file") {  // PATH TEXT; a path with blanks in double quotes
       std::string path, text;
@@ -600,6 +601,8 @@ class Scenario {
       for (const std::wstring& path : FindInterpreters(sources_)) Print("found " + Ascii(path));
       for (const PythonEntry& entry : NewInterpreters(settings_.config, sources_))
         Print("offered " + entry.path + " " + entry.version + " " + entry.bits);
+      Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
+    } else if (command == "started") {  // whether any stand-in below %ROOT% was started
       Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
     } else if (command == "register" || command == "unregister") {
       // Right after another of these the registry is as that one left it.

@@ -215,16 +215,16 @@ TEST_F(ConsoleTest, FailuresLogAndLeaveTheHostAsItWas) {
   std::wstring before = HostPath();
   log_set_level(LOG_DEBUG);
   EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"no-such-console.exe /k __PROMPT__",
-                                          start_.path(), L"3.8.5 64"));
+                                          start_.path(), L"3.8.5 64", L"C:\\py;"));
   EXPECT_EQ(HostPath(), before);
-  EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"  ", start_.path(), L""));
+  EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"  ", start_.path(), L"", L""));
   EXPECT_EQ(HostPath(), before);
   EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"\"C:\\no\\console.exe\" __PROMPT__",
-                                          start_.path(), L""));
+                                          start_.path(), L"", L""));
   EXPECT_EQ(HostPath(), before);
   // A host without PATH gets none back (not an empty one).
   SetEnvironmentVariableW(L"PATH", nullptr);
-  EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"  ", start_.path(), L""));
+  EXPECT_FALSE(CommandUtils::open_console(python_.path(), L"  ", start_.path(), L"", L""));
   EXPECT_EQ(GetEnvironmentVariableW(L"PATH", nullptr, 0), 0u);
   SetEnvironmentVariableW(L"PATH", before.c_str());
   log_set_level(LOG_INFO);

@@ -1,0 +1,131 @@
+#include "command/project_environment.h"
+
+#include <windows.h>
+
+#include <iterator>
+#include <vector>
+
+#include "command/command_utils.h"
+#include "command/handle_owners.h"
+#include "command/interpreter_records.h"
+#include "log/log.h"
+
+namespace {
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+bool IsFolder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
+
+// A drive's type, asked of the system at most once every few seconds per letter: on some systems
+// the question costs more than all the lookups of a right-click together.
+UINT DriveType(wchar_t letter) {
+  constexpr ULONGLONG kKeptMs = 5000;
+  static SRWLOCK lock = SRWLOCK_INIT;
+  static struct {
+    UINT type;
+    ULONGLONG asked;  // 0: never
+  } known[26] = {};
+  const wchar_t upper = letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter;
+  if (upper < L'A' || upper > L'Z') return DRIVE_UNKNOWN;
+  const ULONGLONG now = GetTickCount64();
+  auto& drive = known[upper - L'A'];
+  {
+    ExclusiveLock hold(&lock);
+    if (drive.asked != 0 && now - drive.asked < kKeptMs) return drive.type;
+  }
+  const wchar_t root[] = {upper, L':', L'\\', L'\0'};
+  const UINT type = GetDriveTypeW(root);
+  ExclusiveLock hold(&lock);
+  drive = {type, now | 1};
+  return type;
+}
+
+bool OnNetwork(const std::wstring& folder) {
+  if (folder.size() < 3 || folder[1] != L':') return true;  // \\server\share, or no drive at all
+  return DriveType(folder[0]) == DRIVE_REMOTE;
+}
+
+// conda's activation puts these first on PATH, in this order.
+std::wstring CondaPathPrefix(const std::wstring& prefix) {
+  std::wstring folders;
+  for (const wchar_t* folder : {L"", L"\\Library\\mingw-w64\\bin", L"\\Library\\usr\\bin",
+                                L"\\Library\\bin", L"\\Scripts", L"\\bin"})
+    folders += prefix + folder + L";";
+  return folders;
+}
+
+// Reads what the environment at `folder` records; false (logged) when that is not enough to
+// offer it.
+bool ReadEnvironment(const std::wstring& folder, bool conda, ProjectEnvironment* environment) {
+  const std::wstring name = CommandUtils::base_name(folder);
+  if (conda) {
+    environment->interpreter = folder + L"\\python.exe";
+    environment->version = CondaVersion(folder);
+    environment->name = name;
+    environment->path_prefix = CondaPathPrefix(folder);
+  } else {
+    environment->interpreter = folder + L"\\Scripts\\python.exe";
+    std::vector<std::wstring> lines;
+    ReadVenvRecord(folder, &lines);
+    environment->version = VenvVersion(lines);
+    std::wstring text;
+    for (const std::wstring& line : lines) text += line + L"\n";
+    if (!CommandUtils::pyvenv_value(text, L"prompt", environment->name) ||
+        environment->name.empty())
+      environment->name = name;
+    environment->path_prefix = CommandUtils::python_path_prefix(environment->interpreter);
+  }
+  environment->bits = PointerWidth(environment->interpreter);
+  if (environment->version.empty() || environment->bits.empty()) {
+    log_write(LOG_ERROR, L"Project environment left out, no %s recorded: %s",
+              environment->version.empty() ? L"version" : L"program header", folder.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment* found) {
+  if (start_folder.empty() || OnNetwork(start_folder)) return false;
+  std::wstring folder = start_folder;
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  std::wstring up;
+  for (int level = 0; level <= kProjectLevelsUp; ++level) {
+    if (level > 0) {
+      folder = CommandUtils::dir_name(folder);
+      up += L"..\\";
+      // A drive's root is looked in only when right-clicked itself: any user may make folders
+      // there.
+      if (folder.empty() || IsDriveRoot(folder)) break;
+    }
+    const std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
+    std::vector<std::wstring> names(std::begin(kProjectEnvironmentFolders),
+                                    std::end(kProjectEnvironmentFolders));
+    names.push_back(std::wstring(kPixiEnvironments) + L"\\default");
+    for (const std::wstring& name : names) {
+      const std::wstring candidate = base + name;
+      if (!IsFolder(Attributes(candidate))) continue;  // the one query a folder costs when absent
+      const bool venv = IsFile(Attributes(candidate + L"\\pyvenv.cfg")) &&
+                        IsFile(Attributes(candidate + L"\\Scripts\\python.exe"));
+      const bool conda = !venv && IsFolder(Attributes(candidate + L"\\conda-meta")) &&
+                         IsFile(Attributes(candidate + L"\\python.exe"));
+      if (!venv && !conda) continue;
+      ProjectEnvironment environment;
+      environment.found_as = up + name;
+      if (!ReadEnvironment(candidate, conda, &environment)) return false;
+      *found = environment;
+      return true;
+    }
+    if (IsDriveRoot(folder)) break;
+  }
+  return false;
+}
