@@ -5,8 +5,9 @@
 //                                that someone who cannot change config.cfg could replace is
 //                                not added ("not saved: PATH: REASON" on standard error)
 // For the installer:
-//   Velmar.exe --install-settings    puts the defaults in place as config.cfg unless there is one
-//   Velmar.exe --uninstall-settings  removes config.cfg while it is still the unchanged defaults
+//   Velmar.exe --install-settings    unless there is a config.cfg: the defaults, with the
+//                                    interpreters Detect finds that the file may take
+//   Velmar.exe --uninstall-settings  removes config.cfg while it is still what the install wrote
 // Without administrator rights, a copy of its own (the portable zip, Scoop):
 //   Velmar.exe --register-user     registers this copy for the current user (and its settings
 //                                  and Windows 11's package where it can)
@@ -30,6 +31,7 @@
 #include "command/command_utils.h"
 #include "command/text_encoding.h"
 #include "companion/detect.h"
+#include "companion/installed_settings.h"
 #include "companion/interpreter_trust.h"
 #include "companion/main_window.h"
 #include "companion/settings_file.h"
@@ -101,8 +103,9 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
   if (args.size() == 1 &&
       (args[0] == L"--install-settings" || args[0] == L"--uninstall-settings")) {
     std::wstring reason;
-    bool done = args[0] == L"--install-settings" ? PlaceDefaultSettings(ProgramFolder(), &reason)
-                                                 : TakeUnchangedSettings(ProgramFolder(), &reason);
+    bool done = args[0] == L"--install-settings"
+                    ? PlaceDefaultSettings(ProgramFolder(), Sources::FromSystem(), &reason)
+                    : TakeUnchangedSettings(ProgramFolder(), &reason);
     return done ? 0 : Fail(out, reason);
   }
   if (args.size() == 1 && (args[0] == L"--register-user" || args[0] == L"--unregister-user")) {

@@ -5,8 +5,6 @@
 #include "command/command_utils.h"
 #include "command/handle_owners.h"
 
-namespace {
-
 std::wstring SystemMessage(DWORD error) {
   wchar_t text[512] = {};
   FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
@@ -17,6 +15,8 @@ std::wstring SystemMessage(DWORD error) {
     message.pop_back();
   return message.empty() ? L"error " + std::to_wstring(error) : message;
 }
+
+namespace {
 
 // How many names the file has (a package manager may keep it as a hard link elsewhere).
 DWORD LinkCount(const std::wstring& path) {
@@ -92,28 +92,5 @@ bool SaveSettings(const Configure& configure, const std::wstring& path, std::wst
   }
   DeleteFileW(temporary.c_str());
   *reason = L"cannot replace " + path + L": " + SystemMessage(error);
-  return false;
-}
-
-bool PlaceDefaultSettings(const std::wstring& folder, std::wstring* reason) {
-  const std::wstring defaults = folder + L"\\config.default.cfg";
-  const std::wstring settings = folder + L"\\config.cfg";
-  if (CopyFileW(defaults.c_str(), settings.c_str(), TRUE)) return true;
-  DWORD error = GetLastError();
-  if (error == ERROR_FILE_EXISTS && file_exists(settings)) return true;
-  *reason = L"cannot copy " + defaults + L" to config.cfg: " + SystemMessage(error);
-  return false;
-}
-
-bool TakeUnchangedSettings(const std::wstring& folder, std::wstring* reason) {
-  const std::wstring defaults = folder + L"\\config.default.cfg";
-  const std::wstring settings = folder + L"\\config.cfg";
-  if (!file_exists(settings)) return true;
-  std::string default_bytes, settings_bytes;
-  if (!read_file(defaults, default_bytes) || !read_file(settings, settings_bytes) ||
-      default_bytes != settings_bytes)
-    return true;  // edited, or not comparable: keep it
-  if (DeleteFileW(settings.c_str())) return true;
-  *reason = L"cannot delete " + settings + L": " + SystemMessage(GetLastError());
   return false;
 }

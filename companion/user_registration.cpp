@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "command/command_utils.h"
-#include "companion/settings_file.h"
+#include "companion/installed_settings.h"
 #include "companion/sparse_package.h"
 #include "server/registry_entries.h"
 
@@ -35,7 +35,7 @@ int RegisterCopyForUser(const std::wstring& folder, std::vector<std::wstring>* s
     return 1;
   }
   std::wstring reason;
-  if (!PlaceDefaultSettings(folder, &reason)) {
+  if (!PlaceDefaultSettings(folder, Sources::FromSystem(), &reason)) {
     said->push_back(reason);
     return 1;
   }
