@@ -7,6 +7,7 @@
 #include <string>
 
 #include "command/command_utils.h"
+#include "command/project_environment.h"
 #include "log/log.h"
 #include "tools/explorer/child_process.h"
 #include "tests/support/console_record.h"
@@ -241,3 +242,26 @@ TEST_F(ConsoleTest, FailuresLogAndLeaveTheHostAsItWas) {
 }
 
 }  // namespace
+
+// Any user may make folders at a drive's root: an environment there is offered only when the
+// root itself was right-clicked, never to the folders below it.
+TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {
+  const std::wstring planted = L"C:\\.venv", below = L"C:\\velmar-project-test";
+  ASSERT_TRUE(CreateDirectoryW(planted.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CreateDirectoryW((planted + L"\\Scripts").c_str(), nullptr) ||
+              GetLastError() == ERROR_ALREADY_EXISTS);
+  ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
+                        (planted + L"\\Scripts\\python.exe").c_str(), FALSE));
+  ASSERT_TRUE(WriteTextFile(planted + L"\\pyvenv.cfg", "version = 3.12.4\n"));
+  ASSERT_TRUE(CreateDirectoryW(below.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+  ProjectEnvironment found;
+  const bool from_below = FindProjectEnvironment(below, &found);
+  const bool from_root = FindProjectEnvironment(L"C:\\", &found);
+  RemoveTree(planted);
+  RemoveTree(below);
+  EXPECT_FALSE(from_below);
+  ASSERT_TRUE(from_root);
+  EXPECT_EQ(found.found_as, L".venv");
+  EXPECT_EQ(found.interpreter, L"C:\\.venv\\Scripts\\python.exe");
+  EXPECT_EQ(found.version + L" " + found.bits, L"3.12.4 64");
+}
