@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 #include "log/log.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 bool ReadRecordLines(const std::wstring& path, std::vector<std::wstring>* lines) {
   lines->clear();

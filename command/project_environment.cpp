@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 #include "command/interpreter_records.h"
 #include "log/log.h"
 

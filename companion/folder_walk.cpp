@@ -4,7 +4,7 @@
 #include <atomic>
 #include <memory>
 
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 namespace {
 

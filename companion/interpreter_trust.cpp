@@ -8,7 +8,7 @@
 #include <memory>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 namespace {
 

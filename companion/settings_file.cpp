@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 std::wstring SystemMessage(DWORD error) {
   wchar_t text[512] = {};

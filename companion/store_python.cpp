@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <map>
 
 #include "command/command_utils.h"
-#include "command/handle_owners.h"
+#include "common/owners.h"
 #include "command/text_encoding.h"
 #include "log/log.h"
 #include "tinyxml2.h"

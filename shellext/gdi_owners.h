@@ -1,49 +1,10 @@
-// Owners of the GDI and USER objects that the menu code opens: each is released on every path.
+// Owners of the device contexts and icon parts that the menu code opens and selects into: each
+// is released on every path (icons and bitmaps: common/owners.h).
 #pragma once
 
 #include <windows.h>
 
-#include <utility>
-
-class UniqueIcon {
- public:
-  explicit UniqueIcon(HICON icon = nullptr) : icon_(icon) {}
-  ~UniqueIcon() {
-    if (icon_) DestroyIcon(icon_);
-  }
-  UniqueIcon(const UniqueIcon&) = delete;
-  UniqueIcon& operator=(const UniqueIcon&) = delete;
-  HICON get() const { return icon_; }
-
- private:
-  HICON icon_;
-};
-
-// A bitmap with one owner, which deletes it.
-class UniqueBitmap {
- public:
-  explicit UniqueBitmap(HBITMAP bitmap = nullptr) : bitmap_(bitmap) {}
-  ~UniqueBitmap() { reset(); }
-  UniqueBitmap(UniqueBitmap&& other) noexcept : bitmap_(std::exchange(other.bitmap_, nullptr)) {}
-  UniqueBitmap& operator=(UniqueBitmap&& other) noexcept {
-    if (this != &other) {
-      reset();
-      bitmap_ = std::exchange(other.bitmap_, nullptr);
-    }
-    return *this;
-  }
-  UniqueBitmap(const UniqueBitmap&) = delete;
-  UniqueBitmap& operator=(const UniqueBitmap&) = delete;
-  HBITMAP get() const { return bitmap_; }
-  HBITMAP release() { return std::exchange(bitmap_, nullptr); }
-  void reset(HBITMAP bitmap = nullptr) {
-    if (bitmap_) DeleteObject(bitmap_);
-    bitmap_ = bitmap;
-  }
-
- private:
-  HBITMAP bitmap_;
-};
+#include "common/owners.h"
 
 class MemoryDc {
  public:

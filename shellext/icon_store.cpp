@@ -1,6 +1,6 @@
 #include "shellext/icon_store.h"
 
-#include "command/handle_owners.h"
+#include "common/owners.h"
 
 bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};

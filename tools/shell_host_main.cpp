@@ -151,7 +151,7 @@ bool WriteIcon(const std::wstring& path, const std::wstring& kind) {
 }
 
 HRESULT WriteTime(const std::wstring& path, FILETIME* get, const FILETIME* set) {
-  UniqueHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+  ScopedHandle file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
                                 nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
@@ -193,7 +193,7 @@ class Watcher {
   }
   std::wstring name_, first_;
   std::atomic<bool> stop_{false}, changed_{false};
-  UniqueHandle thread_;
+  ScopedHandle thread_;
 };
 
 class Host {
@@ -756,10 +756,10 @@ class Host {
   bool UnloadRace() {
     Finish();
     const std::wstring process = std::to_wstring(GetCurrentProcessId());
-    UniqueHandle paused(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarPaused-" + process).c_str()));
-    UniqueHandle resume(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarResume-" + process).c_str()));
+    ScopedHandle paused(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarPaused-" + process).c_str()));
+    ScopedHandle resume(CreateEventW(nullptr, TRUE, FALSE, (L"VelmarResume-" + process).c_str()));
     HRESULT answer = E_PENDING;
-    UniqueHandle thread(CreateThread(
+    ScopedHandle thread(CreateThread(
         nullptr, 0,
         [](void* result) -> DWORD {
           *static_cast<HRESULT*>(result) = ModuleCanUnload();

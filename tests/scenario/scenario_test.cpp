@@ -274,7 +274,7 @@ class Scenario {
   Scenario() : root_(L"scenario") {}
   ~Scenario() {
     Release();
-    for (const UniqueHandle& locker : lockers_) WaitForSingleObject(locker.get(), INFINITE);
+    for (const ScopedHandle& locker : lockers_) WaitForSingleObject(locker.get(), INFINITE);
     if (packages_used_) {
       for (const std::wstring& product : RelatedProducts())
         RunAndWait(L"msiexec.exe /x " + product + L" /qn /norestart", 180000);
@@ -394,7 +394,7 @@ class Scenario {
         HANDLE file;
         DWORD ms;
       };
-      UniqueHandle thread(CreateThread(
+      ScopedHandle thread(CreateThread(
           nullptr, 0,
           [](void* held) -> DWORD {
             auto* lock = static_cast<Lock*>(held);
@@ -544,7 +544,7 @@ class Scenario {
             (PendingRenames().find(rest) != std::string::npos ? "yes" : "no"));
     } else if (command == "hold") {  // [DLL]: a process holding the handler, as Explorer
       const std::wstring event_name = L"VelmarModuleHeld" + std::to_wstring(GetCurrentProcessId());
-      UniqueHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+      ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
       std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name +
                           (rest.empty() ? L"" : L" \"" + Wide(Words(rest)[0]) + L"\"");
       STARTUPINFOW startup = {};
@@ -727,7 +727,7 @@ class Scenario {
   };
   std::vector<std::pair<std::wstring, Saved>> variables_;  // put back as they were, last first
   std::vector<std::wstring> cleanup_, replaced_;
-  std::vector<UniqueHandle> lockers_;
+  std::vector<ScopedHandle> lockers_;
   void Release() {
     if (!holder_) return;
     TerminateProcess(holder_.get(), 0);
@@ -745,7 +745,7 @@ class Scenario {
   Sources sources_ = NoSources();
   RegistrySnapshot snapshot_, registration_;
   std::string previous_;
-  UniqueHandle holder_;
+  ScopedHandle holder_;
   bool registered_ = false, approved_removed_ = false, dpi_set_ = false, packages_used_ = false;
   std::string transcript_;
 };

@@ -188,7 +188,7 @@ TEST_F(ModuleTest, ResourcesNameTheProduct) {
 TEST(ResourceCounters, MoveWithKnownObjects) {
   ResourceCounts before = CountResources();
   std::vector<HBITMAP> bitmaps;
-  std::vector<UniqueHandle> events;
+  std::vector<ScopedHandle> events;
   for (int i = 0; i < 10; ++i) {
     bitmaps.push_back(CreateBitmap(4, 4, 1, 32, nullptr));
     events.emplace_back(CreateEventW(nullptr, FALSE, FALSE, nullptr));

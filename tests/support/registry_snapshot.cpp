@@ -2,23 +2,16 @@
 
 #include <cwchar>
 
+#include "common/owners.h"
+
 namespace {
 
-class Key {
- public:
-  Key(HKEY parent, const std::wstring& name) {
-    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key_) != ERROR_SUCCESS) key_ = nullptr;
-  }
-  ~Key() {
-    if (key_) RegCloseKey(key_);
-  }
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  HKEY get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
+// A key opened for reading; none when it cannot be.
+UniqueKey OpenForReading(HKEY parent, const std::wstring& name) {
+  HKEY key = nullptr;
+  return UniqueKey(
+      RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS ? key : nullptr);
+}
 
 std::wstring Describe(DWORD type, const std::vector<BYTE>& data, DWORD size) {
   if (type == REG_SZ || type == REG_EXPAND_SZ) {
@@ -46,7 +39,7 @@ struct Buffers {
 
 void Walk(HKEY parent, const std::wstring& name, const std::wstring& label, Buffers& buffers,
           RegistrySnapshot* out) {
-  Key key(parent, name);
+  const UniqueKey key = OpenForReading(parent, name);
   if (!key.get()) return;
   (*out)[label + L"\\"] = L"";
   std::vector<wchar_t>& value_name = buffers.value_name;

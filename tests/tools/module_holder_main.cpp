@@ -29,7 +29,7 @@ int wmain(int argc, wchar_t** argv) {
                                      IID_IUnknown, handler.put_void()))) {
     return 1;
   }
-  UniqueHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
+  ScopedHandle ready(OpenEventW(EVENT_MODIFY_STATE, FALSE, argv[1]));
   if (!ready || !SetEvent(ready.get())) return 1;
   Sleep(INFINITE);
   return 0;

@@ -24,7 +24,7 @@ std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 bool ProcessEnded(const std::wstring& pid_file) {
   std::string text = ReadTextFile(pid_file);
   if (text.empty()) return false;
-  UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, std::stoul(text)));
+  ScopedHandle process(OpenProcess(SYNCHRONIZE, FALSE, std::stoul(text)));
   return !process || WaitForSingleObject(process.get(), 3000) == WAIT_OBJECT_0;
 }
 

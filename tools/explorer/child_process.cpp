@@ -33,7 +33,7 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
   TempDir folder(L"capture");
   std::wstring output_path = folder.path() + L"\\stdout.txt";
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-  UniqueHandle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+  ScopedHandle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (output.get() == INVALID_HANDLE_VALUE) return run;
 
@@ -50,8 +50,8 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
                       work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &process))
     return run;
   run.started = true;
-  UniqueHandle process_handle(process.hProcess);
-  UniqueHandle thread_handle(process.hThread);
+  ScopedHandle process_handle(process.hProcess);
+  ScopedHandle thread_handle(process.hThread);
   output.reset();
 
   DWORD deadline = GetTickCount() + timeout_ms;
@@ -71,10 +71,10 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
     DWORD status = DBG_CONTINUE;
     switch (event.dwDebugEventCode) {
       case CREATE_PROCESS_DEBUG_EVENT:
-        HandleCloser()(event.u.CreateProcessInfo.hFile);
+        ScopedHandle{event.u.CreateProcessInfo.hFile}.reset();  // the file handle is ours
         break;
       case LOAD_DLL_DEBUG_EVENT:
-        HandleCloser()(event.u.LoadDll.hFile);
+        ScopedHandle{event.u.LoadDll.hFile}.reset();
         break;
       case OUTPUT_DEBUG_STRING_EVENT:
         run.debug_lines.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
@@ -111,8 +111,8 @@ DWORD RunAndWait(const std::wstring& command_line, DWORD timeout_ms) {
   if (!CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
                       nullptr, &startup, &process))
     return kNotStarted;
-  UniqueHandle process_handle(process.hProcess);
-  UniqueHandle thread_handle(process.hThread);
+  ScopedHandle process_handle(process.hProcess);
+  ScopedHandle thread_handle(process.hThread);
   if (WaitForSingleObject(process.hProcess, timeout_ms) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, kNotStarted);
     WaitForSingleObject(process.hProcess, INFINITE);

@@ -1,11 +1,12 @@
-// Owners for the stand-in side: one COM reference, one item ID list, one kernel handle.
+// One COM reference, for the stand-in side (every other owner: common/owners.h).
 #pragma once
 
 #include <windows.h>
 #include <shlobj.h>
 
-#include <memory>
 #include <utility>
+
+#include "common/owners.h"
 
 template <class T>
 class ComPtr {
@@ -40,41 +41,4 @@ class ComPtr {
 
  private:
   T* p_ = nullptr;
-};
-
-class PidlPtr {
- public:
-  explicit PidlPtr(PIDLIST_ABSOLUTE p = nullptr) : p_(p) {}
-  ~PidlPtr() { ILFree(p_); }
-  PidlPtr(const PidlPtr&) = delete;
-  PidlPtr& operator=(const PidlPtr&) = delete;
-  PidlPtr(PidlPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-  PIDLIST_ABSOLUTE get() const { return p_; }
-
- private:
-  PIDLIST_ABSOLUTE p_;
-};
-
-struct HandleCloser {
-  void operator()(HANDLE h) const {
-    if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-  }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-class UniqueMenu {
- public:
-  explicit UniqueMenu(HMENU menu = nullptr) : menu_(menu) {}
-  ~UniqueMenu() { reset(); }
-  UniqueMenu(const UniqueMenu&) = delete;
-  UniqueMenu& operator=(const UniqueMenu&) = delete;
-  HMENU get() const { return menu_; }
-  HMENU release() { return std::exchange(menu_, nullptr); }
-  void reset(HMENU menu = nullptr) {
-    if (menu_) DestroyMenu(menu_);
-    menu_ = menu;
-  }
-
- private:
-  HMENU menu_;
 };

@@ -51,7 +51,7 @@ bool RemoveTree(const std::wstring& path) {
 }
 
 bool WriteTextFile(const std::wstring& path, const std::string& bytes) {
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
@@ -61,7 +61,7 @@ bool WriteTextFile(const std::wstring& path, const std::string& bytes) {
 
 std::string ReadTextFile(const std::wstring& path) {
   std::string bytes;
-  UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+  ScopedHandle file(CreateFileW(path.c_str(), GENERIC_READ,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return bytes;
