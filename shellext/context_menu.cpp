@@ -7,7 +7,7 @@
 #include "framework/no_throw.h"
 #include "command/text_encoding.h"
 #include "log/log.h"
-#include "server/resource.h"
+#include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/menu_commands.h"
 

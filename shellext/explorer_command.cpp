@@ -8,7 +8,7 @@
 #include "framework/module.h"
 #include "framework/no_throw.h"
 #include "log/log.h"
-#include "server/resource.h"
+#include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"
 
 namespace {

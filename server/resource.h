@@ -1,4 +1,0 @@
-#pragma once
-
-#define IDS_PROJNAME 100
-#define IDI_MODULE_ICON 219
