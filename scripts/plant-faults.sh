@@ -8,7 +8,12 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${VELMAR_BUILD_DIR:-$root/build}
 product=(command common config framework log server shellext companion)
 caught=0 planted=0
-restore() { git -C "$root" checkout -- "${product[@]/#/$root/}" 2>/dev/null || true; }
+restore() {
+  for folder in "${product[@]}"; do
+    [ -d "$root/$folder" ] && git -C "$root" checkout -- "$folder"
+  done
+  return 0
+}
 export VELMAR_WINEDEBUG=${VELMAR_WINEDEBUG:--all,warn+heap}
 export VELMAR_WINEPREFIX=$build/wineprefix
 trap 'restore; "$root/scripts/wine-prefix.sh" stop' EXIT
