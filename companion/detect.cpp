@@ -3,31 +3,29 @@
 #include <set>
 
 #include "command/command_utils.h"
+#include "common/owners.h"
 #include "companion/found_interpreters.h"
 #include "companion/installed_versions.h"
 #include "companion/store_python.h"
 
 namespace {
 
+// A key opened for reading, in one registry view; its names and text values.
 class RegistryKey {
  public:
   RegistryKey(HKEY parent, const std::wstring& name, REGSAM view) {
-    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | view, &key_) != ERROR_SUCCESS)
-      key_ = nullptr;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(parent, name.c_str(), 0, KEY_READ | view, &key) == ERROR_SUCCESS)
+      key_.reset(key);
   }
-  ~RegistryKey() {
-    if (key_) RegCloseKey(key_);
-  }
-  RegistryKey(const RegistryKey&) = delete;
-  RegistryKey& operator=(const RegistryKey&) = delete;
-  HKEY get() const { return key_; }
+  HKEY get() const { return key_.get(); }
 
   std::vector<std::wstring> Subkeys() const {
     std::vector<std::wstring> names;
     wchar_t name[256];
     for (DWORD i = 0; key_; ++i) {
       DWORD length = 256;
-      if (RegEnumKeyExW(key_, i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+      if (RegEnumKeyExW(key_.get(), i, name, &length, nullptr, nullptr, nullptr, nullptr) !=
           ERROR_SUCCESS)
         break;
       names.emplace_back(name, length);
@@ -40,15 +38,15 @@ class RegistryKey {
     DWORD bytes = sizeof(buffer) - sizeof(wchar_t);
     DWORD type = 0;
     if (!key_ ||
-        RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes) !=
-            ERROR_SUCCESS ||
+        RegQueryValueExW(key_.get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                         &bytes) != ERROR_SUCCESS ||
         (type != REG_SZ && type != REG_EXPAND_SZ))
       return L"";
     return buffer;
   }
 
  private:
-  HKEY key_ = nullptr;
+  UniqueKey key_;
 };
 
 std::wstring Variable(const wchar_t* name) {
