@@ -153,7 +153,7 @@ int RunCommandLine(const std::vector<std::wstring>& args) {
   if (!loaded) {
     // A file that is there but unreadable may hold the user's work: never overwrite it.
     if (file_exists(config_path)) return Fail(out, L"cannot read " + config_path);
-    configure.config.command_line = "cmd.exe /k __PROMPT__";  // a first configuration
+    configure.config.command_line = kDefaultCommandLine;  // a first configuration
   }
   std::vector<PythonEntry> found = NewInterpreters(configure.config, Sources::FromSystem());
   for (const PythonEntry& entry : found) out.Line(Describe(entry));

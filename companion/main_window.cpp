@@ -37,7 +37,7 @@ class MainWindow {
       : window_(window), config_path_(config_path) {
     loaded_ = configure_.load(config_path_);
     if (!loaded_ && !file_exists(config_path_))
-      configure_.config.command_line = "cmd.exe /k __PROMPT__";
+      configure_.config.command_line = kDefaultCommandLine;
     in_file_ = configure_.config.python;
   }
 

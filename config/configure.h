@@ -21,6 +21,9 @@ struct PythonEntry {
 // The text of the entry's menu item: "Python <version> <bits>", then "|<desc>" when there is one.
 std::string menu_label(const PythonEntry& entry);
 
+// The console a first configuration starts: Command Prompt with the prompt command.
+constexpr char kDefaultCommandLine[] = "cmd.exe /k __PROMPT__";
+
 struct Config {
   std::string version;
   std::string description;
