@@ -18,6 +18,7 @@
 #include <fstream>
 #include <functional>
 #include <iomanip>
+#include <map>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -332,322 +333,479 @@ class Scenario {
       rest = "\"" + path + "\" " + text;
     }
     Expand(&rest);
-    if (command == "module") {
-      module_.reset(new ModuleCopy(Wide(rest)));
-    } else if (command == "fault-module") {  // the build whose fault points throw on request
-      module_.reset(new ModuleCopy(L"faults", ProgramFolder() + L"\\..\\faults"));
-    } else if (command == "config") {
-      ASSERT_TRUE(Module().WriteConfig(rest));
-    } else if (command == "no-config") {
-      DeleteFileW(Module().config_path().c_str());
-    } else if (command == "companion") {
-      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\console_standin.exe").c_str(),
-                            (Module().folder() + L"\\Velmar.exe").c_str(), FALSE));
-    } else if (command == "dir") {
-      MakeParents(Wide(rest));
-      ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
-    } else if (command == "file") {  // PATH TEXT; a path with blanks in double quotes
-      std::string path, text;
-      PathAndText(rest, &path, &text);
-      MakeParents(Wide(path));
-      ASSERT_TRUE(WriteTextFile(Wide(path), text));
-    } else if (command == "python") {  // PATH VERSION BITS
-      std::vector<std::string> words = Words(rest);
-      ASSERT_EQ(words.size(), 3u);
-      std::string path = words[0], version = words[1], bits = words[2];
-      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), Wide(path).c_str(),
-                            FALSE));
-      std::string folder = path.substr(0, path.rfind('\\'));
-      ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"),
-                                "version=" + version + "\nbits=" + bits + "\n"));
-    } else if (command == "python-file") {  // PATH VERSION|- BITS: what its files record
-      std::vector<std::string> words = Words(rest);
-      ASSERT_EQ(words.size(), 3u);
-      MakeParents(Wide(words[0]));
-      ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
-                            Wide(words[0]).c_str(), FALSE));
-      ASSERT_TRUE(RecordInExecutable(Wide(words[0]), words[1], words[2]));
-      std::string folder = words[0].substr(0, words[0].rfind('\\'));
-      ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"), "version=9.9.9\nbits=64\n"));
-    } else if (command == "link") {  // LINK TARGET: a symbolic link as Linux makes it
-      std::vector<std::string> paths = Words(rest);
-      ASSERT_EQ(paths.size(), 2u);
-      ASSERT_TRUE(MakeUnixLink(Wide(paths[0]), Wide(paths[1])));
-    } else if (command == "copy") {
-      std::vector<std::string> files = Words(rest);
-      ASSERT_EQ(files.size(), 2u);
-      ASSERT_TRUE(CopyFileW(Wide(files[0]).c_str(), Wide(files[1]).c_str(), FALSE));
-    } else if (command == "stand-in") {  // PATH SOURCE: SOURCE at PATH until the end, then back
-      std::vector<std::string> files = Words(rest);
-      ASSERT_EQ(files.size(), 2u);
-      std::wstring path = Wide(files[0]), saved = path + L".scenario-saved";
-      ASSERT_TRUE(MoveFileExW(path.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING));
-      replaced_.push_back(path);
-      ASSERT_TRUE(CopyFileW(Wide(files[1]).c_str(), path.c_str(), FALSE));
-    } else if (command == "lock-file") {  // PATH MS: held for MS ms, shared for reading only
-      std::vector<std::string> words = Words(rest);
-      ASSERT_EQ(words.size(), 2u);
-      HANDLE file = CreateFileW(Wide(words[0]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-      ASSERT_NE(file, INVALID_HANDLE_VALUE);
-      struct Lock {
-        HANDLE file;
-        DWORD ms;
-      };
-      ScopedHandle thread(CreateThread(
-          nullptr, 0,
-          [](void* held) -> DWORD {
-            auto* lock = static_cast<Lock*>(held);
-            Sleep(lock->ms);
-            CloseHandle(lock->file);
-            delete lock;
-            return 0;
-          },
-          new Lock{file, static_cast<DWORD>(std::stoul(words[1]))}, 0, nullptr));
-      ASSERT_TRUE(thread);
-      lockers_.push_back(std::move(thread));
-    } else if (command == "hardlink") {  // NEW EXISTING: a second name for a file
-      std::vector<std::string> paths = Words(rest);
-      ASSERT_EQ(paths.size(), 2u);
-      ASSERT_TRUE(CreateHardLinkW(Wide(paths[0]).c_str(), Wide(paths[1]).c_str(), nullptr));
-    } else if (command == "cleanup") {  // a tree outside %ROOT%, removed at the end
-      cleanup_.push_back(Wide(rest));
-    } else if (command == "exists") {
-      Print("exists " + rest + ": " +
-            (GetFileAttributesW(Wide(rest).c_str()) != INVALID_FILE_ATTRIBUTES ? "yes" : "no"));
-    } else if (command == "env") {  // NAME VALUE for the programs started after it; - as before
-      std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
-      for (const auto& variable : variables_) {
-        if (value == "-" && variable.first == Wide(name)) {
-          SetEnvironmentVariableW(variable.first.c_str(),
-                                  variable.second.set ? variable.second.value.c_str() : nullptr);
-          return;
-        }
+    using Handler = void (Scenario::*)(const std::string& command, std::string rest);
+    static const std::map<std::string, Handler> kCommands = {
+        {"module", &Scenario::DoModule},
+        {"fault-module", &Scenario::DoFaultModule},
+        {"config", &Scenario::DoConfig},
+        {"no-config", &Scenario::DoNoConfig},
+        {"companion", &Scenario::DoCompanion},
+        {"dir", &Scenario::DoDir},
+        {"file", &Scenario::DoFile},
+        {"python", &Scenario::DoPython},
+        {"python-file", &Scenario::DoPythonFile},
+        {"link", &Scenario::DoLink},
+        {"copy", &Scenario::DoCopy},
+        {"stand-in", &Scenario::DoStandIn},
+        {"lock-file", &Scenario::DoLockFile},
+        {"hardlink", &Scenario::DoHardlink},
+        {"cleanup", &Scenario::DoCleanup},
+        {"exists", &Scenario::DoExists},
+        {"env", &Scenario::DoEnv},
+        {"settings", &Scenario::DoSettings},
+        {"venv", &Scenario::DoVenv},
+        {"probe", &Scenario::DoProbe},
+        {"prompt", &Scenario::DoPrompt},
+        {"split", &Scenario::DoSplit},
+        {"reg", &Scenario::DoReg},
+        {"run", &Scenario::DoRun},
+        {"program", &Scenario::DoProgram},
+        {"program-in", &Scenario::DoProgram},
+        {"snapshot", &Scenario::DoSnapshot},
+        {"changes", &Scenario::DoChanges},
+        {"value-changes", &Scenario::DoChanges},
+        {"same", &Scenario::DoSame},
+        {"show", &Scenario::DoShow},
+        {"remove", &Scenario::DoRemove},
+        {"installed", &Scenario::DoInstalled},
+        {"mentions", &Scenario::DoMentions},
+        {"pending", &Scenario::DoPending},
+        {"hold", &Scenario::DoHold},
+        {"manifest", &Scenario::DoManifest},
+        {"release", &Scenario::DoRelease},
+        {"detect-from", &Scenario::DoDetectFrom},
+        {"detect", &Scenario::DoDetect},
+        {"started", &Scenario::DoStarted},
+        {"register", &Scenario::DoRegister},
+        {"unregister", &Scenario::DoRegister},
+        {"without-approved", &Scenario::DoWithoutApproved},
+        {"xp", &Scenario::DoXp},
+        {"dpi", &Scenario::DoDpi},
+        {"host", &Scenario::DoHost},
+        {"host-nolog", &Scenario::DoHost},
+        {"console", &Scenario::DoConsole},
+        {"no-console", &Scenario::DoConsole},
+    };
+    const auto handler = kCommands.find(command);
+    if (handler == kCommands.end()) FAIL() << "unknown scenario command: " << line;
+    (this->*handler->second)(command, rest);
+  }
+
+  // The commands a scenario line may start with, one handler each: `rest` is the line after the
+  // command, its paths expanded.
+  void DoModule(const std::string&, std::string rest) { module_.reset(new ModuleCopy(Wide(rest))); }
+
+  // the build whose fault points throw on request
+  void DoFaultModule(const std::string&, std::string) {
+    module_.reset(new ModuleCopy(L"faults", ProgramFolder() + L"\\..\\faults"));
+  }
+
+  void DoConfig(const std::string&, std::string rest) { ASSERT_TRUE(Module().WriteConfig(rest)); }
+
+  void DoNoConfig(const std::string&, std::string) { DeleteFileW(Module().config_path().c_str()); }
+
+  void DoCompanion(const std::string&, std::string) {
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\console_standin.exe").c_str(),
+                          (Module().folder() + L"\\Velmar.exe").c_str(), FALSE));
+  }
+
+  void DoDir(const std::string&, std::string rest) {
+    MakeParents(Wide(rest));
+    ASSERT_TRUE(CreateDirectoryW(Wide(rest).c_str(), nullptr));
+  }
+
+  // PATH TEXT; a path with blanks in double quotes
+  void DoFile(const std::string&, std::string rest) {
+    std::string path, text;
+    PathAndText(rest, &path, &text);
+    MakeParents(Wide(path));
+    ASSERT_TRUE(WriteTextFile(Wide(path), text));
+  }
+
+  // PATH VERSION BITS
+  void DoPython(const std::string&, std::string rest) {
+    std::vector<std::string> words = Words(rest);
+    ASSERT_EQ(words.size(), 3u);
+    std::string path = words[0], version = words[1], bits = words[2];
+    ASSERT_TRUE(
+        CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), Wide(path).c_str(), FALSE));
+    std::string folder = path.substr(0, path.rfind('\\'));
+    ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"),
+                              "version=" + version + "\nbits=" + bits + "\n"));
+  }
+
+  // PATH VERSION|- BITS: what its files record
+  void DoPythonFile(const std::string&, std::string rest) {
+    std::vector<std::string> words = Words(rest);
+    ASSERT_EQ(words.size(), 3u);
+    MakeParents(Wide(words[0]));
+    ASSERT_TRUE(CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
+                          Wide(words[0]).c_str(), FALSE));
+    ASSERT_TRUE(RecordInExecutable(Wide(words[0]), words[1], words[2]));
+    std::string folder = words[0].substr(0, words[0].rfind('\\'));
+    ASSERT_TRUE(WriteTextFile(Wide(folder + "\\standin.cfg"), "version=9.9.9\nbits=64\n"));
+  }
+
+  // LINK TARGET: a symbolic link as Linux makes it
+  void DoLink(const std::string&, std::string rest) {
+    std::vector<std::string> paths = Words(rest);
+    ASSERT_EQ(paths.size(), 2u);
+    ASSERT_TRUE(MakeUnixLink(Wide(paths[0]), Wide(paths[1])));
+  }
+
+  void DoCopy(const std::string&, std::string rest) {
+    std::vector<std::string> files = Words(rest);
+    ASSERT_EQ(files.size(), 2u);
+    ASSERT_TRUE(CopyFileW(Wide(files[0]).c_str(), Wide(files[1]).c_str(), FALSE));
+  }
+
+  // PATH SOURCE: SOURCE at PATH until the end, then back
+  void DoStandIn(const std::string&, std::string rest) {
+    std::vector<std::string> files = Words(rest);
+    ASSERT_EQ(files.size(), 2u);
+    std::wstring path = Wide(files[0]), saved = path + L".scenario-saved";
+    ASSERT_TRUE(MoveFileExW(path.c_str(), saved.c_str(), MOVEFILE_REPLACE_EXISTING));
+    replaced_.push_back(path);
+    ASSERT_TRUE(CopyFileW(Wide(files[1]).c_str(), path.c_str(), FALSE));
+  }
+
+  // PATH MS: held for MS ms, shared for reading only
+  void DoLockFile(const std::string&, std::string rest) {
+    std::vector<std::string> words = Words(rest);
+    ASSERT_EQ(words.size(), 2u);
+    HANDLE file = CreateFileW(Wide(words[0]).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    struct Lock {
+      HANDLE file;
+      DWORD ms;
+    };
+    ScopedHandle thread(CreateThread(
+        nullptr, 0,
+        [](void* held) -> DWORD {
+          auto* lock = static_cast<Lock*>(held);
+          Sleep(lock->ms);
+          CloseHandle(lock->file);
+          delete lock;
+          return 0;
+        },
+        new Lock{file, static_cast<DWORD>(std::stoul(words[1]))}, 0, nullptr));
+    ASSERT_TRUE(thread);
+    lockers_.push_back(std::move(thread));
+  }
+
+  // NEW EXISTING: a second name for a file
+  void DoHardlink(const std::string&, std::string rest) {
+    std::vector<std::string> paths = Words(rest);
+    ASSERT_EQ(paths.size(), 2u);
+    ASSERT_TRUE(CreateHardLinkW(Wide(paths[0]).c_str(), Wide(paths[1]).c_str(), nullptr));
+  }
+
+  // a tree outside %ROOT%, removed at the end
+  void DoCleanup(const std::string&, std::string rest) { cleanup_.push_back(Wide(rest)); }
+
+  void DoExists(const std::string&, std::string rest) {
+    Print("exists " + rest + ": " +
+          (GetFileAttributesW(Wide(rest).c_str()) != INVALID_FILE_ATTRIBUTES ? "yes" : "no"));
+  }
+
+  // NAME VALUE for the programs started after it; - as before
+  void DoEnv(const std::string&, std::string rest) {
+    std::string name = rest.substr(0, rest.find(' ')), value = rest.substr(name.size() + 1);
+    for (const auto& variable : variables_) {
+      if (value == "-" && variable.first == Wide(name)) {
+        SetEnvironmentVariableW(variable.first.c_str(),
+                                variable.second.set ? variable.second.value.c_str() : nullptr);
+        return;
       }
-      Saved before;
-      before.set = CommandUtils::get_variable(Wide(name).c_str(), before.value);
-      variables_.emplace_back(Wide(name), before);
-      SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
-    } else if (command == "settings") {  // loads into one record for the whole scenario
-      bool loaded = settings_.load(Wide(rest));
-      const Config& c = settings_.config;
-      Print("settings " + rest + ": loaded=" + std::to_string(loaded) + " version=\"" + c.version +
-            "\" description=\"" + c.description + "\" command_line=\"" + c.command_line +
-            "\" log_level=" + std::to_string(c.log_level));
-      for (const PythonEntry& e : c.python)
-        Print("  python \"" + e.path + "\" \"" + e.version + "\" \"" + e.bits + "\" \"" + e.desc +
-              "\" label \"" + menu_label(e) + "\"");
-    } else if (command == "venv") {
-      std::wstring name = L"stale";
-      bool found = CommandUtils::get_venv_prompt(Wide(rest), name);
-      Print("venv " + rest + ": " + (found ? "found" : "none") + " \"" + Utf8(name) + "\"");
-    } else if (command == "probe") {
-      std::wstring version, bits;
-      bool ok = CommandUtils::probe_python(Wide(rest), version, bits);
-      Print("probe " + rest + ": ok=" + std::to_string(ok) + " version=\"" + Utf8(version) +
-            "\" bits=\"" + Utf8(bits) + "\"");
-    } else if (command == "prompt") {  // NAME`VERSION`BITS, as they came
-      std::wstring text = Wide(rest);
-      size_t first = text.find(L'`'), second = text.find(L'`', first + 1);
-      Print("prompt: " + Utf8(CExtensionsShellEx::ComposePrompt(
-                             text.substr(0, first), text.substr(first + 1, second - first - 1),
-                             text.substr(second + 1))));
-    } else if (command == "split") {
-      std::wstring program, arguments;
-      bool ok = CommandUtils::split_command_line(Wide(rest), program, arguments);
-      Print("split: ok=" + std::to_string(ok) + " program=\"" + Utf8(program) + "\" arguments=\"" +
-            Utf8(arguments) + "\"");
-    } else if (command == "reg") {  // HKCR|HKCU|HKLM 64|32 KEY NAME|- VALUE: a text value
-      std::istringstream words(rest);
-      std::string root, view, key, name, value;
-      words >> root >> view >> std::quoted(key, '"', '\0') >> name;
-      std::getline(words >> std::ws, value);
-      Key made = {root == "HKCU"   ? HKEY_CURRENT_USER
-                  : root == "HKCR" ? HKEY_CLASSES_ROOT
-                                   : HKEY_LOCAL_MACHINE,
-                  static_cast<REGSAM>(view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), Wide(key),
-                  name == "-" ? L"" : Wide(name)};
-      // Removed at the end: the highest key this made, or else the value.
-      for (size_t at = 0; at != std::string::npos;) {
-        at = key.find('\\', at + 1);
-        HKEY existing = nullptr;
-        if (RegOpenKeyExW(made.hive, Wide(key.substr(0, at)).c_str(), 0, KEY_READ | made.view,
-                          &existing)) {
-          made = {made.hive, made.view, Wide(key.substr(0, at)), L"", true};
-          break;
-        }
-        RegCloseKey(existing);
-      }
-      HKEY handle = nullptr;
-      ASSERT_EQ(RegCreateKeyExW(made.hive, Wide(key).c_str(), 0, nullptr, 0, KEY_WRITE | made.view,
-                                nullptr, &handle, nullptr),
-                ERROR_SUCCESS);
-      std::wstring text = Wide(value);
-      RegSetValueExW(handle, name == "-" ? nullptr : Wide(name).c_str(), 0, REG_SZ,
-                     reinterpret_cast<const BYTE*>(text.c_str()),
-                     static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-      RegCloseKey(handle);
-      keys_.push_back(made);
-    } else if (command == "run") {  // a program's full exit code (its own quoting)
-      if (rest.find("msiexec") != std::string::npos) packages_used_ = true;
-      Print("run " + rest + ": exit=" + std::to_string(RunAndWait(Wide(rest), 180000)));
-    } else if (command == "program" || command == "program-in") {  // [FOLDER] COMMAND LINE:
-      std::string folder;  // its exit code and what it printed
-      if (command == "program-in") {
-        PathAndText(rest, &folder, &rest);
-        Print("in " + folder + ":");
-      }
-      CapturedRun run = RunUnderDebugger(Wide(rest), 60000, Wide(folder));
-      Print("program " + rest + ": " +
-            (run.started ? "exit=" + std::to_string(run.exit_code) : std::string("not started")));
-      std::istringstream lines(run.output);
-      for (std::string entry; std::getline(lines, entry);)
-        Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
-    } else if (command == "snapshot") {  // what the package and registration may touch
-      snapshot_ = TakeSnapshot(PackageAreas());
-    } else if (command == "changes" || command == "value-changes") {
-      // The registry since the last snapshot or changes; value-changes leaves out the keys added
-      // (in the prefix the scenarios share, another may have left the folders above ours).
-      RegistrySnapshot now = TakeSnapshot(PackageAreas());
-      transcript_ += Changes(snapshot_, now, command == "changes");
-      snapshot_ = now;
-    } else if (command == "same") {  // two files' bytes
-      std::vector<std::string> files = Words(rest);
-      ASSERT_EQ(files.size(), 2u);
-      std::string first = ReadTextFile(Wide(files[0]));
-      Print("same " + rest + ": " +
-            (!first.empty() && first == ReadTextFile(Wide(files[1])) ? "yes" : "no"));
-    } else if (command == "show") {
-      Print("show " + rest + ":");
-      std::istringstream lines(ReadTextFile(Wide(Words(rest)[0])));
-      for (std::string entry; std::getline(lines, entry);)
-        Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
-    } else if (command == "remove") {
-      RemoveTree(Wide(Words(rest)[0]));
-    } else if (command == "installed") {  // [user]: what the system lists of the product
-      const bool user = rest == "user";
-      Print("installed: products=" +
-            std::to_string(
-                RelatedProducts(user ? L"" VELMAR_USER_UPGRADE_CODE : L"" VELMAR_UPGRADE_CODE)
-                    .size()) +
-            " programs-list=" +
-            std::to_string(ProgramsListEntries(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE)) +
-            " start-menu=" + std::to_string(StartMenuShortcuts()));
-    } else if (command == "mentions") {  // TEXT...: registry entries naming any of them
-      std::vector<std::wstring> texts;
-      for (const std::string& word : Words(rest)) texts.push_back(Wide(word));
-      std::vector<std::string> found = RegistryMentions(texts);
-      Print("mentions " + rest + ": " + (found.empty() ? "none" : std::to_string(found.size())));
-      for (const std::string& entry : found) Print("  " + entry);
-    } else if (command == "pending") {  // whether a restart is to replace the file
-      Print("pending " + rest + ": " +
-            (PendingRenames().find(rest) != std::string::npos ? "yes" : "no"));
-    } else if (command == "hold") {  // [DLL]: a process holding the handler, as Explorer
-      const std::wstring event_name = L"VelmarModuleHeld" + std::to_wstring(GetCurrentProcessId());
-      ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
-      std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name +
-                          (rest.empty() ? L"" : L" \"" + Wide(Words(rest)[0]) + L"\"");
-      STARTUPINFOW startup = {};
-      startup.cb = sizeof(startup);
-      PROCESS_INFORMATION info = {};
-      ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                                 &startup, &info));
-      holder_.reset(info.hProcess);
-      CloseHandle(info.hThread);
-      HANDLE waits[] = {ready.get(), holder_.get()};
-      ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0);
-    } else if (command ==
-               "manifest") {  // an XML file's or a program's manifest, element by element
-      std::string text = rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".exe") == 0
-                             ? EmbeddedManifest(Wide(rest))
-                             : ReadTextFile(Wide(rest));
-      tinyxml2::XMLDocument document;
-      if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
-        Print("manifest " + rest + ": not well-formed: " + document.ErrorStr());
-      } else {
-        Print("manifest " + rest + ":");
-        PrintElements(document.RootElement(), 1, &transcript_);
-      }
-    } else if (command == "release") {
-      Release();
-    } else if (command == "detect-from") {  // SOURCE VALUE (see Sources)
-      std::string what = rest.substr(0, rest.find(' '));
-      std::wstring value = rest.size() > what.size() ? Wide(rest.substr(what.size() + 1)) : L"";
-      const std::pair<const char*, std::wstring*> folders[] = {
-          {"profile", &sources_.user_profile},
-          {"appdata", &sources_.app_data},
-          {"local", &sources_.local_app_data},
-          {"programdata", &sources_.program_data},
-          {"programfiles", &sources_.program_files},
-          {"pyenv", &sources_.pyenv},
-          {"uv", &sources_.uv_python},
-          {"winpython", &sources_.winpython_home},
-          {"chocolatey", &sources_.chocolatey_tools},
-          {"conda-envs", &sources_.conda_envs_path},
-          {"condarc", &sources_.condarc},
-          {"pixi", &sources_.pixi_home},
-          {"poetry", &sources_.poetry_virtualenvs},
-          {"workon", &sources_.workon_home},
-          {"hatch", &sources_.hatch_data},
-          {"start", &sources_.start_folder},
-          {"path", &sources_.path}};
-      for (const auto& folder : folders)
-        if (what == folder.first) *folder.second = value;
-      if (what == "registry") sources_.registry = value == L"yes";
-      if (what == "drive") sources_.fixed_drives.push_back(value);
-      if (what == "conda") sources_.conda_roots.push_back(value);
-      if (what == "configured") settings_.config.python.push_back({Ascii(value), "", "", ""});
-    } else if (command == "detect") {  // what Detect finds and offers; whether it started any
-      for (const std::wstring& path : FindInterpreters(sources_)) Print("found " + Ascii(path));
-      for (const PythonEntry& entry : NewInterpreters(settings_.config, sources_))
-        Print("offered " + entry.path + " " + entry.version + " " + entry.bits);
-      Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
-    } else if (command == "started") {  // whether any stand-in below %ROOT% was started
-      Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
-    } else if (command == "register" || command == "unregister") {
-      // Right after another of these the registry is as that one left it.
-      RegistrySnapshot before = previous_ == "register" || previous_ == "unregister"
-                                    ? std::move(registration_)
-                                    : TakeSnapshot(RegistrationAreas());
-      unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
-      registered_ = command == "register" && code == 0;
-      Print(command + "=" + std::to_string(code));
-      registration_ = TakeSnapshot(RegistrationAreas());
-      transcript_ += Changes(before, registration_, false);
-    } else if (command == "without-approved") {  // as for a user who may not write HKLM
-      ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
-      approved_removed_ = true;
-    } else if (command == "xp") {  // Wine pretends Windows XP to the host alone
-      HKEY key = nullptr;
-      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &key, nullptr),
-                ERROR_SUCCESS);
-      RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"winxp"),
-                     sizeof(L"winxp"));
-      RegCloseKey(key);
-    } else if (command == "dpi") {  // Wine's screen resolution for the programs started next
-      HKEY key = nullptr;
-      ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDesktop, 0, nullptr, 0, KEY_WRITE, nullptr,
-                                &key, nullptr),
-                ERROR_SUCCESS);
-      DWORD dpi = static_cast<DWORD>(std::stoul(rest));
-      RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
-                     sizeof(dpi));
-      RegCloseKey(key);
-      dpi_set_ = true;
-    } else if (command == "host" || command == "host-nolog") {  // the latter for soaks
-      Host(rest, command == "host");
-    } else if (command == "console" || command == "no-console") {
-      std::string record = command == "console" ? WaitForRecord(RecordPath()) : "";
-      if (command == "no-console") Sleep(2000);  // what cmd would have started has started
-      if (record.empty()) record = ReadTextFile(RecordPath());
-      if (record.empty()) Print("console: none");
-      std::istringstream lines(record);
-      for (std::string entry; std::getline(lines, entry);) Print("console: " + entry);
-      DeleteFileW(RecordPath().c_str());
-    } else {
-      FAIL() << "unknown scenario command: " << line;
     }
+    Saved before;
+    before.set = CommandUtils::get_variable(Wide(name).c_str(), before.value);
+    variables_.emplace_back(Wide(name), before);
+    SetEnvironmentVariableW(Wide(name).c_str(), Wide(value).c_str());
+  }
+
+  // loads into one record for the whole scenario
+  void DoSettings(const std::string&, std::string rest) {
+    bool loaded = settings_.load(Wide(rest));
+    const Config& c = settings_.config;
+    Print("settings " + rest + ": loaded=" + std::to_string(loaded) + " version=\"" + c.version +
+          "\" description=\"" + c.description + "\" command_line=\"" + c.command_line +
+          "\" log_level=" + std::to_string(c.log_level));
+    for (const PythonEntry& e : c.python)
+      Print("  python \"" + e.path + "\" \"" + e.version + "\" \"" + e.bits + "\" \"" + e.desc +
+            "\" label \"" + menu_label(e) + "\"");
+  }
+
+  void DoVenv(const std::string&, std::string rest) {
+    std::wstring name = L"stale";
+    bool found = CommandUtils::get_venv_prompt(Wide(rest), name);
+    Print("venv " + rest + ": " + (found ? "found" : "none") + " \"" + Utf8(name) + "\"");
+  }
+
+  void DoProbe(const std::string&, std::string rest) {
+    std::wstring version, bits;
+    bool ok = CommandUtils::probe_python(Wide(rest), version, bits);
+    Print("probe " + rest + ": ok=" + std::to_string(ok) + " version=\"" + Utf8(version) +
+          "\" bits=\"" + Utf8(bits) + "\"");
+  }
+
+  // NAME`VERSION`BITS, as they came
+  void DoPrompt(const std::string&, std::string rest) {
+    std::wstring text = Wide(rest);
+    size_t first = text.find(L'`'), second = text.find(L'`', first + 1);
+    Print("prompt: " + Utf8(CExtensionsShellEx::ComposePrompt(
+                           text.substr(0, first), text.substr(first + 1, second - first - 1),
+                           text.substr(second + 1))));
+  }
+
+  void DoSplit(const std::string&, std::string rest) {
+    std::wstring program, arguments;
+    bool ok = CommandUtils::split_command_line(Wide(rest), program, arguments);
+    Print("split: ok=" + std::to_string(ok) + " program=\"" + Utf8(program) + "\" arguments=\"" +
+          Utf8(arguments) + "\"");
+  }
+
+  // HKCR|HKCU|HKLM 64|32 KEY NAME|- VALUE: a text value
+  void DoReg(const std::string&, std::string rest) {
+    std::istringstream words(rest);
+    std::string root, view, key, name, value;
+    words >> root >> view >> std::quoted(key, '"', '\0') >> name;
+    std::getline(words >> std::ws, value);
+    Key made = {root == "HKCU"   ? HKEY_CURRENT_USER
+                : root == "HKCR" ? HKEY_CLASSES_ROOT
+                                 : HKEY_LOCAL_MACHINE,
+                static_cast<REGSAM>(view == "32" ? KEY_WOW64_32KEY : KEY_WOW64_64KEY), Wide(key),
+                name == "-" ? L"" : Wide(name)};
+    // Removed at the end: the highest key this made, or else the value.
+    for (size_t at = 0; at != std::string::npos;) {
+      at = key.find('\\', at + 1);
+      HKEY existing = nullptr;
+      if (RegOpenKeyExW(made.hive, Wide(key.substr(0, at)).c_str(), 0, KEY_READ | made.view,
+                        &existing)) {
+        made = {made.hive, made.view, Wide(key.substr(0, at)), L"", true};
+        break;
+      }
+      RegCloseKey(existing);
+    }
+    HKEY handle = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(made.hive, Wide(key).c_str(), 0, nullptr, 0, KEY_WRITE | made.view,
+                              nullptr, &handle, nullptr),
+              ERROR_SUCCESS);
+    std::wstring text = Wide(value);
+    RegSetValueExW(handle, name == "-" ? nullptr : Wide(name).c_str(), 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(handle);
+    keys_.push_back(made);
+  }
+
+  // a program's full exit code (its own quoting)
+  void DoRun(const std::string&, std::string rest) {
+    if (rest.find("msiexec") != std::string::npos) packages_used_ = true;
+    Print("run " + rest + ": exit=" + std::to_string(RunAndWait(Wide(rest), 180000)));
+  }
+
+  // [FOLDER] COMMAND LINE:
+  void DoProgram(const std::string& command, std::string rest) {
+    std::string folder;  // its exit code and what it printed
+    if (command == "program-in") {
+      PathAndText(rest, &folder, &rest);
+      Print("in " + folder + ":");
+    }
+    CapturedRun run = RunUnderDebugger(Wide(rest), 60000, Wide(folder));
+    Print("program " + rest + ": " +
+          (run.started ? "exit=" + std::to_string(run.exit_code) : std::string("not started")));
+    std::istringstream lines(run.output);
+    for (std::string entry; std::getline(lines, entry);)
+      Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
+  }
+
+  // what the package and registration may touch
+  void DoSnapshot(const std::string&, std::string) { snapshot_ = TakeSnapshot(PackageAreas()); }
+
+  void DoChanges(const std::string& command, std::string) {
+    // The registry since the last snapshot or changes; value-changes leaves out the keys added
+    // (in the prefix the scenarios share, another may have left the folders above ours).
+    RegistrySnapshot now = TakeSnapshot(PackageAreas());
+    transcript_ += Changes(snapshot_, now, command == "changes");
+    snapshot_ = now;
+  }
+
+  // two files' bytes
+  void DoSame(const std::string&, std::string rest) {
+    std::vector<std::string> files = Words(rest);
+    ASSERT_EQ(files.size(), 2u);
+    std::string first = ReadTextFile(Wide(files[0]));
+    Print("same " + rest + ": " +
+          (!first.empty() && first == ReadTextFile(Wide(files[1])) ? "yes" : "no"));
+  }
+
+  void DoShow(const std::string&, std::string rest) {
+    Print("show " + rest + ":");
+    std::istringstream lines(ReadTextFile(Wide(Words(rest)[0])));
+    for (std::string entry; std::getline(lines, entry);)
+      Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
+  }
+
+  void DoRemove(const std::string&, std::string rest) { RemoveTree(Wide(Words(rest)[0])); }
+
+  // [user]: what the system lists of the product
+  void DoInstalled(const std::string&, std::string rest) {
+    const bool user = rest == "user";
+    Print(
+        "installed: products=" +
+        std::to_string(
+            RelatedProducts(user ? L"" VELMAR_USER_UPGRADE_CODE : L"" VELMAR_UPGRADE_CODE).size()) +
+        " programs-list=" +
+        std::to_string(ProgramsListEntries(user ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE)) +
+        " start-menu=" + std::to_string(StartMenuShortcuts()));
+  }
+
+  // TEXT...: registry entries naming any of them
+  void DoMentions(const std::string&, std::string rest) {
+    std::vector<std::wstring> texts;
+    for (const std::string& word : Words(rest)) texts.push_back(Wide(word));
+    std::vector<std::string> found = RegistryMentions(texts);
+    Print("mentions " + rest + ": " + (found.empty() ? "none" : std::to_string(found.size())));
+    for (const std::string& entry : found) Print("  " + entry);
+  }
+
+  // whether a restart is to replace the file
+  void DoPending(const std::string&, std::string rest) {
+    Print("pending " + rest + ": " +
+          (PendingRenames().find(rest) != std::string::npos ? "yes" : "no"));
+  }
+
+  // [DLL]: a process holding the handler, as Explorer
+  void DoHold(const std::string&, std::string rest) {
+    const std::wstring event_name = L"VelmarModuleHeld" + std::to_wstring(GetCurrentProcessId());
+    ScopedHandle ready(CreateEventW(nullptr, TRUE, FALSE, event_name.c_str()));
+    std::wstring line = L"\"" + ProgramFolder() + L"\\module_holder.exe\" " + event_name +
+                        (rest.empty() ? L"" : L" \"" + Wide(Words(rest)[0]) + L"\"");
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info = {};
+    ASSERT_TRUE(CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &info));
+    holder_.reset(info.hProcess);
+    CloseHandle(info.hThread);
+    HANDLE waits[] = {ready.get(), holder_.get()};
+    ASSERT_EQ(WaitForMultipleObjects(2, waits, FALSE, 30000), WAIT_OBJECT_0);
+  }
+
+  // an XML file's or a program's manifest, element by element
+  void DoManifest(const std::string&, std::string rest) {
+    std::string text = rest.size() > 4 && rest.compare(rest.size() - 4, 4, ".exe") == 0
+                           ? EmbeddedManifest(Wide(rest))
+                           : ReadTextFile(Wide(rest));
+    tinyxml2::XMLDocument document;
+    if (document.Parse(text.data(), text.size()) != tinyxml2::XML_SUCCESS) {
+      Print("manifest " + rest + ": not well-formed: " + document.ErrorStr());
+    } else {
+      Print("manifest " + rest + ":");
+      PrintElements(document.RootElement(), 1, &transcript_);
+    }
+  }
+
+  void DoRelease(const std::string&, std::string) { Release(); }
+
+  // SOURCE VALUE (see Sources)
+  void DoDetectFrom(const std::string&, std::string rest) {
+    std::string what = rest.substr(0, rest.find(' '));
+    std::wstring value = rest.size() > what.size() ? Wide(rest.substr(what.size() + 1)) : L"";
+    const std::pair<const char*, std::wstring*> folders[] = {
+        {"profile", &sources_.user_profile},
+        {"appdata", &sources_.app_data},
+        {"local", &sources_.local_app_data},
+        {"programdata", &sources_.program_data},
+        {"programfiles", &sources_.program_files},
+        {"pyenv", &sources_.pyenv},
+        {"uv", &sources_.uv_python},
+        {"winpython", &sources_.winpython_home},
+        {"chocolatey", &sources_.chocolatey_tools},
+        {"conda-envs", &sources_.conda_envs_path},
+        {"condarc", &sources_.condarc},
+        {"pixi", &sources_.pixi_home},
+        {"poetry", &sources_.poetry_virtualenvs},
+        {"workon", &sources_.workon_home},
+        {"hatch", &sources_.hatch_data},
+        {"start", &sources_.start_folder},
+        {"path", &sources_.path}};
+    for (const auto& folder : folders)
+      if (what == folder.first) *folder.second = value;
+    if (what == "registry") sources_.registry = value == L"yes";
+    if (what == "drive") sources_.fixed_drives.push_back(value);
+    if (what == "conda") sources_.conda_roots.push_back(value);
+    if (what == "configured") settings_.config.python.push_back({Ascii(value), "", "", ""});
+  }
+
+  // what Detect finds and offers; whether it started any
+  void DoDetect(const std::string&, std::string) {
+    for (const std::wstring& path : FindInterpreters(sources_)) Print("found " + Ascii(path));
+    for (const PythonEntry& entry : NewInterpreters(settings_.config, sources_))
+      Print("offered " + entry.path + " " + entry.version + " " + entry.bits);
+    Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
+  }
+
+  // whether any stand-in below %ROOT% was started
+  void DoStarted(const std::string&, std::string) {
+    Print(std::string("started: ") + (AnyStarted(root_.path()) ? "some" : "none"));
+  }
+
+  void DoRegister(const std::string& command, std::string) {
+    // Right after another of these the registry is as that one left it.
+    RegistrySnapshot before = previous_ == "register" || previous_ == "unregister"
+                                  ? std::move(registration_)
+                                  : TakeSnapshot(RegistrationAreas());
+    unsigned long code = command == "register" ? Module().Register() : Module().Unregister();
+    registered_ = command == "register" && code == 0;
+    Print(command + "=" + std::to_string(code));
+    registration_ = TakeSnapshot(RegistrationAreas());
+    transcript_ += Changes(before, registration_, false);
+  }
+
+  // as for a user who may not write HKLM
+  void DoWithoutApproved(const std::string&, std::string) {
+    ASSERT_EQ(RegDeleteKeyW(HKEY_LOCAL_MACHINE, kApprovedKey), ERROR_SUCCESS);
+    approved_removed_ = true;
+  }
+
+  // Wine pretends Windows XP to the host alone
+  void DoXp(const std::string&, std::string) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kAppDefaults, 0, nullptr, 0, KEY_WRITE, nullptr,
+                              &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, L"Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"winxp"),
+                   sizeof(L"winxp"));
+    RegCloseKey(key);
+  }
+
+  // Wine's screen resolution for the programs started next
+  void DoDpi(const std::string&, std::string rest) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDesktop, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS);
+    DWORD dpi = static_cast<DWORD>(std::stoul(rest));
+    RegSetValueExW(key, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi),
+                   sizeof(dpi));
+    RegCloseKey(key);
+    dpi_set_ = true;
+  }
+
+  // the latter for soaks
+  void DoHost(const std::string& command, std::string rest) { Host(rest, command == "host"); }
+
+  void DoConsole(const std::string& command, std::string) {
+    std::string record = command == "console" ? WaitForRecord(RecordPath()) : "";
+    if (command == "no-console") Sleep(2000);  // what cmd would have started has started
+    if (record.empty()) record = ReadTextFile(RecordPath());
+    if (record.empty()) Print("console: none");
+    std::istringstream lines(record);
+    for (std::string entry; std::getline(lines, entry);) Print("console: " + entry);
+    DeleteFileW(RecordPath().c_str());
   }
 
   std::string transcript() const {
