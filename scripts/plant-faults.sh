@@ -5,40 +5,60 @@
 # Usage: plant-faults.sh   (in a checkout whose build folder the test command has made)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-build=${VELMAR_BUILD_DIR:-$root/build}
-product=(command common config framework log server shellext companion)
-caught=0 planted=0
-restore() {
-  for folder in "${product[@]}"; do
-    [ -d "$root/$folder" ] && git -C "$root" checkout -- "$folder"
-  done
-  return 0
-}
+export VELMAR_BUILD=${VELMAR_BUILD_DIR:-$root/build}
 export VELMAR_WINEDEBUG=${VELMAR_WINEDEBUG:--all,warn+heap}
-export VELMAR_WINEPREFIX=$build/wineprefix
-trap 'restore; "$root/scripts/wine-prefix.sh" stop' EXIT
+export VELMAR_WINEPREFIX=$VELMAR_BUILD/wineprefix
+trap '"$root/scripts/wine-prefix.sh" stop' EXIT
 "$root/scripts/wine-prefix.sh" ensure >/dev/null
-while IFS='|' read -r area kind from to tests; do
-  area=$(echo "$area" | xargs) kind=$(echo "$kind" | xargs) tests=$(echo "$tests" | xargs)
-  from=$(echo "$from" | sed 's/^ //;s/ $//') to=$(echo "$to" | sed 's/^ //;s/ $//')
-  file=$(cd "$root" && grep -rlF -- "$from" "${product[@]}" 2>/dev/null | head -n 1 || true)
-  if [ -z "$file" ]; then echo "$area $kind: text not found: $from"; continue; fi
-  FROM=$from TO=$to python3 - "$root/$file" <<'PY'
-import os, sys
-path = sys.argv[1]
-text = open(path, encoding="utf-8").read()
-open(path, "w", encoding="utf-8").write(text.replace(os.environ["FROM"], os.environ["TO"], 1))
+python3 - "$root" <<'PY'
+import os, subprocess, sys
+
+root = sys.argv[1]
+build = os.environ["VELMAR_BUILD"]
+product = ["command", "common", "config", "framework", "log", "server", "shellext", "companion"]
+product = [folder for folder in product if os.path.isdir(os.path.join(root, folder))]
+
+
+def quiet(*command):
+    return subprocess.run(command, cwd=root, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode
+
+
+def holder(text):
+    for folder in product:
+        for where, _, names in os.walk(os.path.join(root, folder)):
+            for name in sorted(names):
+                path = os.path.join(where, name)
+                try:
+                    if text in open(path, encoding="utf-8").read():
+                        return path
+                except (UnicodeDecodeError, OSError):
+                    pass
+    return None
+
+
+noticed = planted = 0
+for line in open(os.path.join(root, "tests", "planted_faults.txt"), encoding="utf-8"):
+    if not line.strip() or line.startswith("#"):
+        continue
+    area, kind, before, after, tests = [field.strip() for field in line.split(" @@ ")]
+    path = holder(before)
+    if not path:
+        print(f"{area} {kind}: text not found: {before}", flush=True)
+        continue
+    original = open(path, encoding="utf-8").read()
+    open(path, "w", encoding="utf-8").write(original.replace(before, after, 1))
+    planted += 1
+    where = os.path.relpath(path, root)
+    try:
+        if quiet("cmake", "--build", build) != 0:
+            print(f"{area} {kind} ({where}): does not build", flush=True)
+        elif quiet("ctest", "--test-dir", build, "-R", tests) == 0:
+            print(f"{area} {kind} ({where}): NOT noticed by {tests}", flush=True)
+        else:
+            print(f"{area} {kind} ({where}): noticed", flush=True)
+            noticed += 1
+    finally:
+        open(path, "w", encoding="utf-8").write(original)
+quiet("cmake", "--build", build)
+print(f"noticed {noticed} of {planted} planted faults")
 PY
-  planted=$((planted + 1))
-  if ! cmake --build "$build" >/dev/null 2>&1; then
-    echo "$area $kind ($file): does not build"
-  elif ctest --test-dir "$build" -R "$tests" >/dev/null 2>&1; then
-    echo "$area $kind ($file): NOT noticed by $tests"
-  else
-    echo "$area $kind ($file): noticed"
-    caught=$((caught + 1))
-  fi
-  restore
-done < <(grep -v '^#' "$root/tests/planted_faults.txt" | grep -v '^\s*$')
-cmake --build "$build" >/dev/null 2>&1 || true
-echo "noticed $caught of $planted planted faults"
