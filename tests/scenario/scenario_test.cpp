@@ -333,8 +333,16 @@ class Scenario {
       rest = "\"" + path + "\" " + text;
     }
     Expand(&rest);
-    using Handler = void (Scenario::*)(const std::string& command, std::string rest);
-    static const std::map<std::string, Handler> kCommands = {
+    const auto handler = Commands().find(command);
+    if (handler == Commands().end()) FAIL() << "unknown scenario command: " << line;
+    (this->*handler->second)(command, rest);
+  }
+
+  using Handler = void (Scenario::*)(const std::string& command, std::string rest);
+  // The commands a scenario line may start with, one handler each: `rest` is the line after the
+  // command, its paths expanded.
+  static const std::map<std::string, Handler>& Commands() {
+    static const std::map<std::string, Handler> commands = {
         {"module", &Scenario::DoModule},
         {"fault-module", &Scenario::DoFaultModule},
         {"config", &Scenario::DoConfig},
@@ -386,13 +394,9 @@ class Scenario {
         {"console", &Scenario::DoConsole},
         {"no-console", &Scenario::DoConsole},
     };
-    const auto handler = kCommands.find(command);
-    if (handler == kCommands.end()) FAIL() << "unknown scenario command: " << line;
-    (this->*handler->second)(command, rest);
+    return commands;
   }
 
-  // The commands a scenario line may start with, one handler each: `rest` is the line after the
-  // command, its paths expanded.
   void DoModule(const std::string&, std::string rest) { module_.reset(new ModuleCopy(Wide(rest))); }
 
   // the build whose fault points throw on request

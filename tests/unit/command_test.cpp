@@ -243,6 +243,14 @@ TEST_F(ConsoleTest, FailuresLogAndLeaveTheHostAsItWas) {
 
 }  // namespace
 
+// What no caret neutralises becomes _: control characters (below a blank, and DEL) among them;
+// the printable characters around them stay.
+TEST(NeutralizePromptPart, ControlCharactersAtBothEnds) {
+  EXPECT_EQ(CommandUtils::neutralize_prompt_part(L"a\x1F b\x7F~c", false), L"a_ b_~c");
+  EXPECT_EQ(CommandUtils::neutralize_prompt_part(L"x;y", true), L"x_y");
+  EXPECT_EQ(CommandUtils::neutralize_prompt_part(L"x;y", false), L"x;y");
+}
+
 // Any user may make folders at a drive's root: an environment there is offered only when the
 // root itself was right-clicked, never to the folders below it.
 TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {

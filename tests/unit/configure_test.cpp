@@ -42,6 +42,10 @@ TEST_F(ConfigureTest, FilesOnlyAnAttackerWritesAreRefused) {
   bool loaded = false;
   EXPECT_EQ(LoadText(many + "</configure>", &loaded).python.size(), 1000u);
   EXPECT_TRUE(loaded);
+  std::string at_limit = "<configure";
+  for (int i = 0; i < 1000; ++i) at_limit += " a" + std::to_string(i) + "=''";
+  LoadText(at_limit + "/>", &loaded);
+  EXPECT_TRUE(loaded) << "1,000 attributes are within the limit";
   std::string flood = "<configure a0=\"\"";
   for (int i = 1; i < 25000; ++i) flood += " a" + std::to_string(i) + "=''";
   CapturedDebugLines().clear();
