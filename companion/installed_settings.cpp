@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "command/command_utils.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "companion/interpreter_trust.h"
 #include "companion/settings_file.h"
 #include "config/configure.h"

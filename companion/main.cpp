@@ -29,7 +29,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "companion/detect.h"
 #include "companion/installed_settings.h"
 #include "companion/interpreter_trust.h"

@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "command/command_utils.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "command/command_utils.h"
 #include "common/owners.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "log/log.h"
 #include "tinyxml2.h"
 

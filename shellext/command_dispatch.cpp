@@ -10,7 +10,7 @@
 #include "framework/fault_point.h"
 #include "framework/no_throw.h"
 #include "command/command_utils.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "log/log.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/menu_commands.h"

@@ -5,7 +5,7 @@
 
 #include "framework/fault_point.h"
 #include "framework/no_throw.h"
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "log/log.h"
 #include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 #include "config/configure.h"
 #include "log/log.h"
 #include "tests/support/debug_string_capture.h"

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 
 namespace {
 

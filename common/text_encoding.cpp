@@ -1,4 +1,4 @@
-#include "command/text_encoding.h"
+#include "common/text_encoding.h"
 
 #include <climits>
 #include <vector>
