@@ -12,14 +12,9 @@
 
 namespace {
 
-DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
-
-bool IsFolder(DWORD attributes) {
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool IsFile(DWORD attributes) {
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
@@ -94,6 +89,16 @@ bool ReadEnvironment(const std::wstring& folder, bool conda, ProjectEnvironment*
 
 }  // namespace
 
+std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
+  if ((kinds & kVirtualEnvironment) && file_exists(folder + L"\\pyvenv.cfg") &&
+      file_exists(folder + L"\\Scripts\\python.exe"))
+    return folder + L"\\Scripts\\python.exe";
+  if ((kinds & kCondaPrefix) && IsFolder(folder + L"\\conda-meta") &&
+      file_exists(folder + L"\\python.exe"))
+    return folder + L"\\python.exe";
+  return L"";
+}
+
 bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment* found) {
   if (start_folder.empty() || OnNetwork(start_folder)) return false;
   std::wstring folder = start_folder;
@@ -113,12 +118,10 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
     names.push_back(std::wstring(kPixiEnvironments) + L"\\default");
     for (const std::wstring& name : names) {
       const std::wstring candidate = base + name;
-      if (!IsFolder(Attributes(candidate))) continue;  // the one query a folder costs when absent
-      const bool venv = IsFile(Attributes(candidate + L"\\pyvenv.cfg")) &&
-                        IsFile(Attributes(candidate + L"\\Scripts\\python.exe"));
-      const bool conda = !venv && IsFolder(Attributes(candidate + L"\\conda-meta")) &&
-                         IsFile(Attributes(candidate + L"\\python.exe"));
-      if (!venv && !conda) continue;
+      if (!IsFolder(candidate)) continue;  // the one query a folder costs when absent
+      const std::wstring interpreter = EnvironmentInterpreter(candidate);
+      if (interpreter.empty()) continue;
+      const bool conda = interpreter == candidate + L"\\python.exe";
       ProjectEnvironment environment;
       environment.found_as = up + name;
       if (!ReadEnvironment(candidate, conda, &environment)) return false;

@@ -19,6 +19,13 @@ inline constexpr const wchar_t* kProjectEnvironmentFolders[] = {L".venv", L"venv
                                                                 L".conda"};
 constexpr wchar_t kPixiEnvironments[] = L".pixi\\envs";
 
+// What an environment folder may be: a virtual environment (pyvenv.cfg beside
+// Scripts\python.exe) or a conda prefix (conda-meta\ beside python.exe).
+constexpr int kVirtualEnvironment = 1, kCondaPrefix = 2, kAnyEnvironment = 3;
+
+// The interpreter of `folder` when it is an environment of the `kinds` asked; else empty.
+std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds = kAnyEnvironment);
+
 // How many folders above the start folder are looked in.
 constexpr int kProjectLevelsUp = 3;
 

@@ -88,16 +88,6 @@ void WinPythonsIn(const Listing& listing, bool itself, FolderWalk* walk, FoundIn
 
 }  // namespace
 
-std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
-  if ((kinds & kVirtualEnvironment) && file_exists(folder + L"\\pyvenv.cfg") &&
-      file_exists(folder + L"\\Scripts\\python.exe"))
-    return folder + L"\\Scripts\\python.exe";
-  if ((kinds & kCondaPrefix) && IsFolder(folder + L"\\conda-meta") &&
-      file_exists(folder + L"\\python.exe"))
-    return folder + L"\\python.exe";
-  return L"";
-}
-
 std::wstring EnvironmentInterpreter(const std::wstring& folder, const Listing& holds) {
   if (holds.HasFile(L"pyvenv.cfg") && holds.HasFolder(L"Scripts") &&
       file_exists(folder + L"\\Scripts\\python.exe"))

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "companion/detect.h"
+#include "command/project_environment.h"
 #include "companion/folder_walk.h"
 
 struct FoundInterpreter {
@@ -35,13 +36,8 @@ class FoundInterpreters {
   std::vector<FoundInterpreter> found_;
 };
 
-// What an environment folder may be: a virtual environment (pyvenv.cfg beside
-// Scripts\python.exe) or a conda prefix (conda-meta\ beside python.exe).
-constexpr int kVirtualEnvironment = 1, kCondaPrefix = 2, kAnyEnvironment = 3;
-
-// The interpreter of `folder` when it is an environment of the `kinds` asked; else empty.
-std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds = kAnyEnvironment);
-// The same from what the folder was seen to hold.
+// The interpreter of `folder` when it is an environment, from what the folder was seen to hold
+// (EnvironmentInterpreter in command/project_environment.h asks the system).
 std::wstring EnvironmentInterpreter(const std::wstring& folder, const Listing& holds);
 
 void FromConda(const Sources& sources, FoundInterpreters* found);
