@@ -5,7 +5,7 @@
 #include "command/command_utils.h"
 #include "companion/installed_settings.h"
 #include "companion/sparse_package.h"
-#include "server/registry_entries.h"
+#include "common/registry_entries.h"
 
 namespace {
 

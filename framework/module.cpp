@@ -4,27 +4,23 @@ namespace comfw {
 
 CComModule* g_module = nullptr;
 
-HRESULT CComModule::Init(ObjectMapEntry* map, HINSTANCE instance) {
+void CComModule::Init(ObjectMapEntry* map, HINSTANCE instance) {
   InitializeCriticalSection(&m_csObjMap);
-  m_initialized = true;
   m_pObjMap = map;
   m_hInst = instance;
   g_module = this;
-  return S_OK;
 }
 
 void CComModule::Term() {
-  if (!m_initialized) return;
+  if (g_module != this) return;
   for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-    if (entry->pCF) {
-      IUnknown* factory = entry->pCF;
+    if (IUnknown* factory = entry->pCF) {
       entry->pCF = nullptr;
       factory->Release();
     }
   }
   DeleteCriticalSection(&m_csObjMap);
-  m_initialized = false;
-  if (g_module == this) g_module = nullptr;
+  g_module = nullptr;
 }
 
 HRESULT CComModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
@@ -32,32 +28,21 @@ HRESULT CComModule::GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv) {
   *ppv = nullptr;
   for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
     if (!IsEqualCLSID(*entry->pclsid, rclsid)) continue;
+    HRESULT hr = S_OK;
+    EnterCriticalSection(&m_csObjMap);
     if (!entry->pCF) {
-      EnterCriticalSection(&m_csObjMap);
-      HRESULT hr = S_OK;
-      if (!entry->pCF) {
-        hr = entry->pfnGetClassObject(reinterpret_cast<void*>(entry->pfnCreateInstance),
-                                      IID_IUnknown, reinterpret_cast<void**>(&entry->pCF));
-      }
-      LeaveCriticalSection(&m_csObjMap);
-      if (FAILED(hr)) return hr;
+      hr = entry->pfnGetClassObject(reinterpret_cast<void*>(entry->pfnCreateInstance), IID_IUnknown,
+                                    reinterpret_cast<void**>(&entry->pCF));
     }
-    return entry->pCF->QueryInterface(riid, ppv);
+    LeaveCriticalSection(&m_csObjMap);
+    return FAILED(hr) ? hr : entry->pCF->QueryInterface(riid, ppv);
   }
   return CLASS_E_CLASSNOTAVAILABLE;
 }
 
-HRESULT CComModule::RegisterServer() {
+HRESULT CComModule::UpdateRegistry(BOOL bRegister) {
   for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-    HRESULT hr = entry->pfnUpdateRegistry(TRUE);
-    if (FAILED(hr)) return hr;
-  }
-  return S_OK;
-}
-
-HRESULT CComModule::UnregisterServer() {
-  for (ObjectMapEntry* entry = m_pObjMap; entry && entry->pclsid; ++entry) {
-    HRESULT hr = entry->pfnUpdateRegistry(FALSE);
+    HRESULT hr = entry->pfnUpdateRegistry(bRegister);
     if (FAILED(hr)) return hr;
   }
   return S_OK;

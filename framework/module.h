@@ -1,5 +1,5 @@
-// Module support for an in-process COM server: the object map, the module object with its
-// lock count, and the cached class factories.
+// ATL's CComModule, in the part an in-process COM server uses: the object map, the module's lock
+// count, and the class factories it makes on first request and keeps.
 #pragma once
 
 #include <windows.h>
@@ -13,11 +13,10 @@ namespace comfw {
 // creator, `pv` is the instance creator the factory is to use; for an instance creator, it is
 // the outer object (or null).
 typedef HRESULT(WINAPI* CreatorFunc)(void* pv, REFIID riid, void** ppv);
-typedef HRESULT(WINAPI* UpdateRegistryFunc)(BOOL bRegister);
 
 struct ObjectMapEntry {
   const CLSID* pclsid;  // null ends the map
-  UpdateRegistryFunc pfnUpdateRegistry;
+  HRESULT(WINAPI* pfnUpdateRegistry)(BOOL bRegister);
   CreatorFunc pfnGetClassObject;
   CreatorFunc pfnCreateInstance;
   IUnknown* pCF;  // the cached class factory, made on first request
@@ -25,11 +24,7 @@ struct ObjectMapEntry {
 
 class CComModule {
  public:
-  CComModule() = default;
-  CComModule(const CComModule&) = delete;
-  CComModule& operator=(const CComModule&) = delete;
-
-  HRESULT Init(ObjectMapEntry* map, HINSTANCE instance);
+  void Init(ObjectMapEntry* map, HINSTANCE instance);
   void Term();
 
   LONG Lock() { return InterlockedIncrement(&m_nLockCnt); }
@@ -40,16 +35,17 @@ class CComModule {
   std::wstring GetModulePath() const;
 
   HRESULT GetClassObject(REFCLSID rclsid, REFIID riid, void** ppv);
-  // Registers (or unregisters) every class of the map.
-  HRESULT RegisterServer();
-  HRESULT UnregisterServer();
+  // Registers (or unregisters) every class of the map, stopping at the first failure.
+  HRESULT RegisterServer() { return UpdateRegistry(TRUE); }
+  HRESULT UnregisterServer() { return UpdateRegistry(FALSE); }
 
  private:
+  HRESULT UpdateRegistry(BOOL bRegister);
+
   ObjectMapEntry* m_pObjMap = nullptr;
   HINSTANCE m_hInst = nullptr;
   volatile LONG m_nLockCnt = 0;
   CRITICAL_SECTION m_csObjMap;
-  bool m_initialized = false;
 };
 
 // The module object of this process; the object wrappers and class factories lock through it.

@@ -1,44 +1,44 @@
-// COM object support: reference counting roots, interface maps, the object wrappers that
-// implement IUnknown (plain, aggregated, cached), creators, the class factory and the glue that
-// ties a class to its class identifier.
+// COM object support (ATL's object classes, in the part the module uses): reference counting
+// roots, interface maps, the object wrappers that implement IUnknown (plain, aggregated, cached
+// factory), their creators, the class factory and the glue that ties a class to its class id.
 #pragma once
 
 #include <windows.h>
 #include <unknwn.h>
 
-#include <climits>
 #include <new>
 
-#include "framework/fault_point.h"
-#include "framework/no_throw.h"
+#include "common/fault_point.h"
+#include "common/no_throw.h"
 #include "framework/module.h"
 
 namespace comfw {
 
+// ATL's thread models: a plain count for apartment objects, an atomic one for the factory.
 struct CComSingleThreadModel {
   static ULONG Increment(volatile LONG* p) { return static_cast<ULONG>(++(*p)); }
   static ULONG Decrement(volatile LONG* p) { return static_cast<ULONG>(--(*p)); }
 };
-
 struct CComMultiThreadModel {
   static ULONG Increment(volatile LONG* p) { return static_cast<ULONG>(InterlockedIncrement(p)); }
   static ULONG Decrement(volatile LONG* p) { return static_cast<ULONG>(InterlockedDecrement(p)); }
 };
 
-// One row of an interface map: the interface identifier and the offset of the base class
-// that implements it. A row with a null identifier ends the map.
+// One row of an interface map: the interface id and the offset of the base class that
+// implements it. A row with a null id ends the map.
 struct InterfaceMapEntry {
   const IID* piid;
   DWORD_PTR offset;
 };
 
-class CComObjectRootBase {
+// ATL's CComObjectRootEx: the reference count, the outer object when aggregated, and the
+// interface map's lookup (IID_IUnknown is answered with the first row).
+template <class ThreadModelT>
+class CComObjectRootEx {
  public:
-  HRESULT FinalConstruct() { return S_OK; }
-  void FinalRelease() {}
-  void SetVoid(void*) {}
-
-  // Answers from the map; IID_IUnknown is answered with the first row.
+  typedef ThreadModelT ThreadModel;
+  ULONG InternalAddRef() { return ThreadModel::Increment(&m_dwRef); }
+  ULONG InternalRelease() { return ThreadModel::Decrement(&m_dwRef); }
   static HRESULT InternalQueryInterface(void* pThis, const InterfaceMapEntry* entries, REFIID iid,
                                         void** ppv) {
     if (!ppv) return E_POINTER;
@@ -54,23 +54,9 @@ class CComObjectRootBase {
     return E_NOINTERFACE;
   }
 
-  ULONG OuterAddRef() { return m_pOuterUnknown->AddRef(); }
-  ULONG OuterRelease() { return m_pOuterUnknown->Release(); }
-  HRESULT OuterQueryInterface(REFIID iid, void** ppv) {
-    return m_pOuterUnknown->QueryInterface(iid, ppv);
-  }
-
  protected:
   volatile LONG m_dwRef = 0;
   IUnknown* m_pOuterUnknown = nullptr;
-};
-
-template <class ThreadModelT>
-class CComObjectRootEx : public CComObjectRootBase {
- public:
-  typedef ThreadModelT ThreadModel;
-  ULONG InternalAddRef() { return ThreadModel::Increment(&m_dwRef); }
-  ULONG InternalRelease() { return ThreadModel::Decrement(&m_dwRef); }
 };
 
 }  // namespace comfw
@@ -79,16 +65,13 @@ class CComObjectRootEx : public CComObjectRootBase {
 #define COMFW_OFFSET_OF_CLASS(base, derived) \
   (reinterpret_cast<DWORD_PTR>(static_cast<base*>(reinterpret_cast<derived*>(0x1000))) - 0x1000)
 
-#define COMFW_BEGIN_COM_MAP(cls)                                                                 \
- public:                                                                                         \
-  typedef cls ComMapClass;                                                                       \
-  HRESULT _InternalQueryInterface(REFIID iid, void** ppv) {                                      \
-    return InternalQueryInterface(this, _GetEntries(), iid, ppv);                                \
-  }                                                                                              \
-  IUnknown* GetUnknown() {                                                                       \
-    return reinterpret_cast<IUnknown*>(reinterpret_cast<char*>(this) + _GetEntries()[0].offset); \
-  }                                                                                              \
-  static const ::comfw::InterfaceMapEntry* _GetEntries() {                                       \
+#define COMFW_BEGIN_COM_MAP(cls)                                  \
+ public:                                                          \
+  typedef cls ComMapClass;                                        \
+  HRESULT _InternalQueryInterface(REFIID iid, void** ppv) {       \
+    return InternalQueryInterface(this, _GetEntries(), iid, ppv); \
+  }                                                               \
+  static const ::comfw::InterfaceMapEntry* _GetEntries() {        \
     static const ::comfw::InterfaceMapEntry entries[] = {
 #define COMFW_INTERFACE_ENTRY_IID(iid, itf) {&iid, COMFW_OFFSET_OF_CLASS(itf, ComMapClass)},
 #define COMFW_END_COM_MAP() \
@@ -100,17 +83,13 @@ class CComObjectRootEx : public CComObjectRootBase {
 
 namespace comfw {
 
-// The object as a client sees it: IUnknown on the reference count of `Base`; a live object
-// holds one module lock.
+// ATL's CComObject: IUnknown on the reference count of `Base`; a live object holds one module
+// lock.
 template <class Base>
 class CComObject : public Base {
  public:
   explicit CComObject(void* = nullptr) { g_module->Lock(); }
-  virtual ~CComObject() {
-    this->m_dwRef = -(LONG_MAX / 2);
-    this->FinalRelease();
-    g_module->Unlock();
-  }
+  virtual ~CComObject() { g_module->Unlock(); }
   STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
   STDMETHOD_(ULONG, Release)() override {
     ULONG count = this->InternalRelease();
@@ -120,90 +99,60 @@ class CComObject : public Base {
   STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
     return this->_InternalQueryInterface(iid, ppv);
   }
-
   // Makes an object with a reference count of 0.
   static HRESULT CreateInstance(CComObject** pp) {
-    if (!pp) return E_POINTER;
-    *pp = nullptr;
-    CComObject* object = new (std::nothrow) CComObject();
-    if (!object) return E_OUTOFMEMORY;
-    object->InternalAddRef();
-    HRESULT hr = object->FinalConstruct();
-    object->InternalRelease();
-    if (FAILED(hr)) {
-      delete object;
-      return hr;
-    }
-    *pp = object;
-    return S_OK;
+    *pp = new (std::nothrow) CComObject();
+    return *pp ? S_OK : E_OUTOFMEMORY;
   }
 };
 
-// The inner part of an aggregated object: its IUnknown delegates to the outer object.
+// ATL's CComContainedObject: the inner part of an aggregated object, whose IUnknown delegates
+// to the outer object.
 template <class Base>
 class CComContainedObject : public Base {
  public:
   explicit CComContainedObject(IUnknown* outer) { this->m_pOuterUnknown = outer; }
-  STDMETHOD_(ULONG, AddRef)() override { return this->OuterAddRef(); }
-  STDMETHOD_(ULONG, Release)() override { return this->OuterRelease(); }
+  STDMETHOD_(ULONG, AddRef)() override { return this->m_pOuterUnknown->AddRef(); }
+  STDMETHOD_(ULONG, Release)() override { return this->m_pOuterUnknown->Release(); }
   STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-    return this->OuterQueryInterface(iid, ppv);
+    return this->m_pOuterUnknown->QueryInterface(iid, ppv);
   }
 };
 
-// An object aggregated by an outer object: this IUnknown is the non-delegating one that the
-// outer object holds; the interfaces of `Base` delegate to the outer object.
+// ATL's CComAggObject: the non-delegating IUnknown that an outer object holds; the interfaces
+// of `Base` delegate to the outer object. A live object holds one module lock.
 template <class Base>
-class CComAggObject : public IUnknown {
+class CComAggObject : public IUnknown, public CComObjectRootEx<typename Base::ThreadModel> {
  public:
   explicit CComAggObject(void* outer) : m_contained(static_cast<IUnknown*>(outer)) {
     g_module->Lock();
   }
-  virtual ~CComAggObject() {
-    m_dwRef = -(LONG_MAX / 2);
-    m_contained.FinalRelease();
-    g_module->Unlock();
-  }
-  CComAggObject(const CComAggObject&) = delete;
-  CComAggObject& operator=(const CComAggObject&) = delete;
-
-  HRESULT FinalConstruct() { return m_contained.FinalConstruct(); }
-  void SetVoid(void*) {}
-  ULONG InternalAddRef() { return Base::ThreadModel::Increment(&m_dwRef); }
-  ULONG InternalRelease() { return Base::ThreadModel::Decrement(&m_dwRef); }
-
-  STDMETHOD_(ULONG, AddRef)() override { return InternalAddRef(); }
+  virtual ~CComAggObject() { g_module->Unlock(); }
+  STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
   STDMETHOD_(ULONG, Release)() override {
-    ULONG count = InternalRelease();
+    ULONG count = this->InternalRelease();
     if (count == 0) delete this;
     return count;
   }
   STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
-    if (!ppv) return E_POINTER;
-    *ppv = nullptr;
-    if (IsEqualIID(iid, IID_IUnknown)) {
-      AddRef();
-      *ppv = static_cast<IUnknown*>(this);
-      return S_OK;
-    }
-    return m_contained._InternalQueryInterface(iid, ppv);
+    if (!ppv || !IsEqualIID(iid, IID_IUnknown))
+      return m_contained._InternalQueryInterface(iid, ppv);
+    *ppv = static_cast<IUnknown*>(this);
+    AddRef();
+    return S_OK;
   }
 
  private:
-  volatile LONG m_dwRef = 0;
   CComContainedObject<Base> m_contained;
 };
 
-// A class factory kept by the module: a client's reference (count 2 and above) locks the
-// module, the module's own reference (count 1) does not.
+// ATL's CComObjectCached, for the class factory the module keeps: a client's reference (count 2
+// and above) locks the module, the module's own reference (count 1) does not.
 template <class Base>
 class CComObjectCached : public Base {
  public:
-  explicit CComObjectCached(void* = nullptr) {}
-  virtual ~CComObjectCached() {
-    this->m_dwRef = -(LONG_MAX / 2);
-    this->FinalRelease();
-  }
+  explicit CComObjectCached(void* creator) { this->SetCreator(creator); }
+  virtual ~CComObjectCached() = default;
   STDMETHOD_(ULONG, AddRef)() override {
     ULONG count = this->InternalAddRef();
     if (count == 2) g_module->Lock();
@@ -222,10 +171,10 @@ class CComObjectCached : public Base {
   }
 };
 
-// Makes a T (a wrapper above), runs FinalConstruct and queries it; a failed step deletes it.
+// ATL's CComCreator: makes a T (a wrapper above) for `pv` and queries it from a count of 0; a
+// failed query deletes it.
 template <class T>
-class CComCreator {
- public:
+struct CComCreator {
   static HRESULT WINAPI CreateInstance(void* pv, REFIID riid, void** ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -233,34 +182,29 @@ class CComCreator {
       VELMAR_FAULT_POINT(L"CreateInstance");
       T* object = new (std::nothrow) T(pv);
       if (!object) return E_OUTOFMEMORY;
-      object->SetVoid(pv);
-      object->InternalAddRef();
-      HRESULT hr = object->FinalConstruct();
-      object->InternalRelease();
-      if (SUCCEEDED(hr)) hr = object->QueryInterface(riid, ppv);
+      HRESULT hr = object->QueryInterface(riid, ppv);
       if (FAILED(hr)) delete object;
       return hr;
     });
   }
 };
 
-// Chooses the plain creator without an outer object and the aggregating one with.
+// ATL's CComCreator2: the plain creator without an outer object, the aggregating one with.
 template <class Plain, class Aggregated>
-class CComCreator2 {
- public:
+struct CComCreator2 {
   static HRESULT WINAPI CreateInstance(void* pv, REFIID riid, void** ppv) {
     return pv ? Aggregated::CreateInstance(pv, riid, ppv) : Plain::CreateInstance(pv, riid, ppv);
   }
 };
 
+// ATL's CComClassFactory: makes instances through the creator the object map gives it.
 class CComClassFactory : public IClassFactory, public CComObjectRootEx<CComMultiThreadModel> {
  public:
   COMFW_BEGIN_COM_MAP(CComClassFactory)
   COMFW_INTERFACE_ENTRY_IID(IID_IClassFactory, IClassFactory)
   COMFW_END_COM_MAP()
 
-  void SetVoid(void* pv) { m_pfnCreateInstance = reinterpret_cast<CreatorFunc>(pv); }
-
+  void SetCreator(void* pv) { m_pfnCreateInstance = reinterpret_cast<CreatorFunc>(pv); }
   STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
@@ -268,10 +212,7 @@ class CComClassFactory : public IClassFactory, public CComObjectRootEx<CComMulti
     return m_pfnCreateInstance(outer, riid, ppv);
   }
   STDMETHOD(LockServer)(BOOL lock) override {
-    if (lock)
-      g_module->Lock();
-    else
-      g_module->Unlock();
+    lock ? g_module->Lock() : g_module->Unlock();
     return S_OK;
   }
 
@@ -279,12 +220,11 @@ class CComClassFactory : public IClassFactory, public CComObjectRootEx<CComMulti
   CreatorFunc m_pfnCreateInstance = nullptr;
 };
 
+// ATL's CComCoClass: the creators that the object map takes for class T.
 template <class T, const CLSID* pclsid>
-class CComCoClass {
- public:
+struct CComCoClass {
   typedef CComCreator2<CComCreator<CComObject<T>>, CComCreator<CComAggObject<T>>> _CreatorClass;
   typedef CComCreator<CComObjectCached<CComClassFactory>> _ClassFactoryCreatorClass;
-  static const CLSID& WINAPI GetObjectCLSID() { return *pclsid; }
 };
 
 }  // namespace comfw

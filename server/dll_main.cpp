@@ -2,7 +2,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "framework/fault_point.h"
+#include "common/fault_point.h"
 #include "server/module.h"
 #include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
@@ -35,5 +35,5 @@ STDAPI DllCanUnloadNow() {
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
-  return comfw::NoThrow([&] { return g_comModule.GetClassObject(rclsid, riid, ppv); });
+  return NoThrow([&] { return g_comModule.GetClassObject(rclsid, riid, ppv); });
 }

@@ -2,9 +2,9 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "framework/reg_key.h"
+#include "common/registry.h"
 #include "server/module.h"
-#include "server/registry_entries.h"
+#include "common/registry_entries.h"
 #include "shellext/explorer_command.h"
 #include "shellext/extensions_shell_ex.h"
 
@@ -12,13 +12,13 @@ namespace {
 
 // Writes or removes what `script` gives for this module's path.
 HRESULT UpdateClass(BOOL bRegister, REFCLSID clsid,
-                    std::vector<comfw::RegistryKeySpec> (*script)(const std::wstring&,
-                                                                  const std::wstring&)) {
+                    std::vector<RegistryKeySpec> (*script)(const std::wstring&,
+                                                           const std::wstring&)) {
   std::wstring module_path = g_comModule.GetModulePath();
   if (module_path.empty()) return E_FAIL;
-  std::vector<comfw::RegistryKeySpec> keys = script(ClassIdText(clsid), module_path);
-  return bRegister ? comfw::RegisterKeys(HKEY_CLASSES_ROOT, keys)
-                   : comfw::UnregisterKeys(HKEY_CLASSES_ROOT, keys);
+  std::vector<RegistryKeySpec> keys = script(ClassIdText(clsid), module_path);
+  return bRegister ? RegisterKeys(HKEY_CLASSES_ROOT, keys)
+                   : UnregisterKeys(HKEY_CLASSES_ROOT, keys);
 }
 
 }  // namespace
@@ -33,7 +33,7 @@ HRESULT WINAPI CExtensionsShellEx::UpdateRegistry(BOOL bRegister) {
 
 STDAPI DllRegisterServer() {
   const std::wstring clsid = ClassIdText(CLSID_ExtensionsShellEx);
-  comfw::CRegKey key;  // a 64-bit module runs on the NT family only: the approved list exists
+  RegistryKey key;  // a 64-bit module runs on the NT family only: the approved list exists
   if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) != ERROR_SUCCESS)
     return E_ACCESSDENIED;
   if (key.SetStringValue(clsid.c_str(), kApprovedName) != ERROR_SUCCESS) return E_ACCESSDENIED;
@@ -49,7 +49,7 @@ STDAPI DllRegisterServer() {
 
 STDAPI DllUnregisterServer() {
   const std::wstring clsid = ClassIdText(CLSID_ExtensionsShellEx);
-  comfw::CRegKey key;
+  RegistryKey key;
   if (key.Open(HKEY_LOCAL_MACHINE, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
     key.DeleteValue(clsid.c_str());
   key.Close();

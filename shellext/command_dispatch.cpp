@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/fault_point.h"
-#include "framework/no_throw.h"
+#include "common/fault_point.h"
+#include "common/no_throw.h"
 #include "command/command_utils.h"
 #include "common/text_encoding.h"
 #include "log/log.h"
@@ -32,7 +32,7 @@ std::wstring CExtensionsShellEx::ComposePrompt(const std::wstring& venv_name,
 }
 
 STDMETHODIMP CExtensionsShellEx::InvokeCommand(CMINVOKECOMMANDINFO* pCmdInfo) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"InvokeCommand");
     // A verb given as text is a pointer, whatever its bits 16 to 31 hold. Nothing is read past
     // the size the caller gives.
@@ -116,7 +116,7 @@ void RunMenuCommand(const MenuCommand& command, const std::wstring& start_folder
 
 STDMETHODIMP CExtensionsShellEx::GetCommandString(UINT_PTR idCmd, UINT uFlags, UINT*, LPSTR pszName,
                                                   UINT cchMax) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"GetCommandString");
     if (idCmd != 0) return E_INVALIDARG;
     if (!(uFlags & GCS_HELPTEXTA) && !(uFlags & GCS_UNICODE)) return E_INVALIDARG;

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "framework/fault_point.h"
-#include "framework/no_throw.h"
+#include "common/fault_point.h"
+#include "common/no_throw.h"
 #include "common/text_encoding.h"
 #include "log/log.h"
 #include "common/resource_ids.h"
@@ -36,7 +36,7 @@ bool CExtensionsShellEx::MenuAlreadyExtended(HMENU hmenu) const {
 
 STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, UINT uidFirstCmd,
                                                   UINT uidLastCmd, UINT uFlags) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"QueryContextMenu");
     log_write(LOG_DEBUG,
               L"CExtensionsShellEx::QueryContextMenu(menuIndex=%u,uidLastCmd=%u,uFlags=%u)",

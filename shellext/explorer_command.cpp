@@ -4,9 +4,9 @@
 
 #include "command/command_utils.h"
 #include "framework/com_ptr.h"
-#include "framework/fault_point.h"
+#include "common/fault_point.h"
 #include "framework/module.h"
-#include "framework/no_throw.h"
+#include "common/no_throw.h"
 #include "log/log.h"
 #include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"
@@ -46,10 +46,10 @@ class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThre
   }
 
   STDMETHOD(GetTitle)(IShellItemArray*, LPWSTR* name) override {
-    return comfw::NoThrow([&] { return Duplicate(command_.label, name); });
+    return NoThrow([&] { return Duplicate(command_.label, name); });
   }
   STDMETHOD(GetIcon)(IShellItemArray*, LPWSTR* icon) override {
-    return comfw::NoThrow([&]() -> HRESULT {
+    return NoThrow([&]() -> HRESULT {
       if (icon) *icon = nullptr;
       if (command_.companion) return Duplicate(ModuleIconReference(), icon);
       // The interpreter's own first icon; an entry without a path has none.
@@ -71,7 +71,7 @@ class CExplorerSubCommand : public comfw::CComObjectRootEx<comfw::CComSingleThre
     return S_OK;
   }
   STDMETHOD(Invoke)(IShellItemArray* items, IBindCtx*) override {
-    return comfw::NoThrow([&]() -> HRESULT {
+    return NoThrow([&]() -> HRESULT {
       VELMAR_FAULT_POINT(L"ExplorerInvoke");
       std::wstring folder;
       if (!StartFolderFor(items, site_folder_, &folder)) return E_INVALIDARG;
@@ -195,7 +195,7 @@ bool StartFolderFor(IShellItemArray* items, const std::wstring& site_folder, std
 }
 
 STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray* items, LPWSTR* name) {
-  return comfw::NoThrow([&] {
+  return NoThrow([&] {
     if (items) LearnStartFolder(items);
     return Duplicate(kPythonHereLabel, name);
   });
@@ -207,7 +207,7 @@ void CExplorerCommand::LearnStartFolder(IShellItemArray* items) {
 }
 
 STDMETHODIMP CExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
-  return comfw::NoThrow([&] { return Duplicate(ModuleIconReference(), icon); });
+  return NoThrow([&] { return Duplicate(ModuleIconReference(), icon); });
 }
 
 STDMETHODIMP CExplorerCommand::GetToolTip(IShellItemArray*, LPWSTR* tip) {
@@ -222,7 +222,7 @@ STDMETHODIMP CExplorerCommand::GetCanonicalName(GUID* name) {
 }
 
 STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTATE* state) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"GetState");
     if (!state) return E_POINTER;
     std::wstring folder;
@@ -241,7 +241,7 @@ STDMETHODIMP CExplorerCommand::GetFlags(EXPCMDFLAGS* flags) {
 }
 
 STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     if (!out) return E_POINTER;
     *out = nullptr;
     VELMAR_FAULT_POINT(L"EnumSubCommands");

@@ -12,7 +12,7 @@
 
 #include "framework/com_ptr.h"
 #include "framework/object.h"
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 #include "shellext/menu_commands.h"
 
 // Where a console would start for `items`: exactly one item with a file-system path shorter than

@@ -1,5 +1,5 @@
-#include "framework/fault_point.h"
-#include "framework/no_throw.h"
+#include "common/fault_point.h"
+#include "common/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 
 #include <shellapi.h>
@@ -117,7 +117,7 @@ void CExtensionsShellEx::LogSelection() {
 
 STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataObject* pDataObj,
                                             HKEY) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"Initialize");
     log_write(LOG_MESSAGE, L"==========Velmar DLL Initialize==========");
     // Without its own folder the module would read settings from the host's current folder.

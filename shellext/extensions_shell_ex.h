@@ -12,7 +12,7 @@
 
 #include "config/configure.h"
 #include "framework/object.h"
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 #include "shellext/gdi_owners.h"
 #include "shellext/menu_commands.h"
 

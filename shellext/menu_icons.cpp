@@ -8,8 +8,8 @@
 #include <climits>
 #include <vector>
 
-#include "framework/fault_point.h"
-#include "framework/no_throw.h"
+#include "common/fault_point.h"
+#include "common/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/gdi_owners.h"
 #include "shellext/icon_store.h"
@@ -214,7 +214,7 @@ HRESULT CExtensionsShellEx::AlphaFromMask(HDC dc, uint32_t* pixels, HBITMAP mask
 }
 
 STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT uMsg, WPARAM wParam, LPARAM lParam) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     LRESULT result = 0;
     return HandleMenuMsg2(uMsg, wParam, lParam, &result);
   });
@@ -222,7 +222,7 @@ STDMETHODIMP CExtensionsShellEx::HandleMenuMsg(UINT uMsg, WPARAM wParam, LPARAM 
 
 STDMETHODIMP CExtensionsShellEx::HandleMenuMsg2(UINT uMsg, WPARAM, LPARAM lParam,
                                                 LRESULT* plResult) {
-  return comfw::NoThrow([&]() -> HRESULT {
+  return NoThrow([&]() -> HRESULT {
     VELMAR_FAULT_POINT(L"HandleMenuMsg2");
     if (uMsg == WM_MEASUREITEM) {
       auto* measure = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 #include "velmar_version.h"
 #include "tools/explorer/module_copy.h"
 #include "tools/explorer/owners.h"

@@ -7,7 +7,7 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 #include "tools/explorer/owners.h"
 
 int wmain(int argc, wchar_t** argv) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 #include "tools/explorer/owners.h"
 
 class ShellHost {

@@ -12,9 +12,8 @@
 #include <string>
 
 #ifdef VELMAR_FAULT_INJECTION
-#define VELMAR_FAULT_POINT(name) ::comfw::ThrowIfAsked(name)
-#define VELMAR_PAUSE_POINT(name) ::comfw::PauseIfAsked(name)
-namespace comfw {
+#define VELMAR_FAULT_POINT(name) ::ThrowIfAsked(name)
+#define VELMAR_PAUSE_POINT(name) ::PauseIfAsked(name)
 inline bool Asked(const wchar_t* variable, const wchar_t* name) {
   wchar_t asked[64] = {};
   return GetEnvironmentVariableW(variable, asked, 64) && lstrcmpW(asked, name) == 0;
@@ -34,7 +33,6 @@ inline void PauseIfAsked(const wchar_t* name) {
   if (paused) CloseHandle(paused);
   if (resume) CloseHandle(resume);
 }
-}  // namespace comfw
 #else
 #define VELMAR_FAULT_POINT(name) static_cast<void>(0)
 #define VELMAR_PAUSE_POINT(name) static_cast<void>(0)

@@ -1,4 +1,4 @@
-#include "shellext/class_id.h"
+#include "common/class_id.h"
 
 // The values come from the build (CMakeLists.txt).
 extern "C" const CLSID CLSID_ExtensionsShellEx = VELMAR_CLASS_ID_VALUE;

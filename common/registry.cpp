@@ -1,13 +1,47 @@
-#include "framework/registrar.h"
+#include "common/registry.h"
 
-#include "framework/reg_key.h"
+LONG RegistryKey::Create(HKEY parent, const wchar_t* name, REGSAM access) {
+  HKEY key = nullptr;
+  LONG result = RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr,
+                                &key, nullptr);
+  if (result == ERROR_SUCCESS) key_.reset(key);
+  return result;
+}
 
-namespace comfw {
+LONG RegistryKey::Open(HKEY parent, const wchar_t* name, REGSAM access) {
+  HKEY key = nullptr;
+  LONG result = RegOpenKeyExW(parent, name, 0, access, &key);
+  if (result == ERROR_SUCCESS) key_.reset(key);
+  return result;
+}
+
+LONG RegistryKey::SetStringValue(const wchar_t* name, const wchar_t* value) {
+  DWORD bytes = static_cast<DWORD>((lstrlenW(value) + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key_.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value), bytes);
+}
+
+LONG DeleteKeyTree(HKEY parent, const wchar_t* name) {
+  RegistryKey key;
+  LONG result = key.Open(parent, name, KEY_READ | KEY_WRITE);
+  if (result != ERROR_SUCCESS) return result;
+  // Delete the first subkey until there is none; enumeration restarts after each deletion.
+  wchar_t sub[256];
+  for (;;) {
+    DWORD length = 256;
+    result = RegEnumKeyExW(key, 0, sub, &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    if (result != ERROR_SUCCESS) return result;
+    result = DeleteKeyTree(key, sub);
+    if (result != ERROR_SUCCESS) return result;
+  }
+  key.Close();
+  return RegDeleteKeyW(parent, name);
+}
 
 HRESULT RegisterKeys(HKEY root, const std::vector<RegistryKeySpec>& keys) {
   for (const RegistryKeySpec& wanted : keys) {
     if (wanted.removal == KeyRemoval::ForceRemove) DeleteKeyTree(root, wanted.name.c_str());
-    CRegKey key;
+    RegistryKey key;
     LONG result = key.Create(root, wanted.name.c_str());
     if (result != ERROR_SUCCESS) return HRESULT_FROM_WIN32(result);
     for (const RegistryValueSpec& value : wanted.values) {
@@ -32,7 +66,7 @@ HRESULT UnregisterKeys(HKEY root, const std::vector<RegistryKeySpec>& keys) {
       }
       continue;
     }
-    CRegKey key;
+    RegistryKey key;
     if (key.Open(root, wanted.name.c_str()) != ERROR_SUCCESS) continue;
     hr = UnregisterKeys(key, wanted.subkeys);
     if (FAILED(hr)) break;
@@ -47,5 +81,3 @@ HRESULT UnregisterKeys(HKEY root, const std::vector<RegistryKeySpec>& keys) {
   }
   return hr;
 }
-
-}  // namespace comfw

@@ -1,18 +1,17 @@
-#include "server/registry_entries.h"
+#include "common/registry_entries.h"
 
 #include <objbase.h>
 
-#include "framework/reg_key.h"
-#include "shellext/class_id.h"
+#include "common/registry.h"
+#include "common/class_id.h"
 
 namespace {
 
 const wchar_t kUserClasses[] = L"Software\\Classes";
 
 // The class key: its name, and the module as its in-process server.
-comfw::RegistryKeySpec ClassKey(const std::wstring& clsid_text, const wchar_t* name,
-                                const std::wstring& module_path) {
-  using comfw::KeyRemoval;
+RegistryKeySpec ClassKey(const std::wstring& clsid_text, const wchar_t* name,
+                         const std::wstring& module_path) {
   return {L"CLSID",
           KeyRemoval::NoRemove,
           {},
@@ -26,10 +25,10 @@ comfw::RegistryKeySpec ClassKey(const std::wstring& clsid_text, const wchar_t* n
 }
 
 // Both classes' keys for the module at `module_path`.
-std::vector<comfw::RegistryKeySpec> ClassKeys(const std::wstring& module_path) {
-  std::vector<comfw::RegistryKeySpec> keys =
+std::vector<RegistryKeySpec> ClassKeys(const std::wstring& module_path) {
+  std::vector<RegistryKeySpec> keys =
       ClassRegistryScript(ClassIdText(CLSID_ExtensionsShellEx), module_path);
-  for (comfw::RegistryKeySpec& key :
+  for (RegistryKeySpec& key :
        CommandClassRegistryScript(ClassIdText(CLSID_ExplorerCommand), module_path))
     keys.push_back(std::move(key));
   return keys;
@@ -56,9 +55,8 @@ std::wstring ClassIdText(REFCLSID clsid) {
   return text;
 }
 
-std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
-                                                        const std::wstring& module_path) {
-  using comfw::KeyRemoval;
+std::vector<RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
+                                                 const std::wstring& module_path) {
   return {
       ClassKey(clsid_text, L"VelmarExtensionsShell Class", module_path),
       {L"txtfile",
@@ -74,14 +72,14 @@ std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsi
   };
 }
 
-std::vector<comfw::RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
-                                                               const std::wstring& module_path) {
+std::vector<RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
+                                                        const std::wstring& module_path) {
   return {ClassKey(clsid_text, L"Velmar Python here command", module_path)};
 }
 
 HRESULT RegisterForCurrentUser(const std::wstring& module_path) {
   const std::wstring clsid = ClassIdText(CLSID_ExtensionsShellEx);
-  comfw::CRegKey classes, key;
+  RegistryKey classes, key;
   LONG status = classes.Create(HKEY_CURRENT_USER, kUserClasses, KEY_ALL_ACCESS);
   if (status == ERROR_SUCCESS) status = key.Create(HKEY_CURRENT_USER, kApprovedKey);
   if (status == ERROR_SUCCESS) status = key.SetStringValue(clsid.c_str(), kApprovedName);
@@ -90,16 +88,16 @@ HRESULT RegisterForCurrentUser(const std::wstring& module_path) {
     if (status == ERROR_SUCCESS) status = key.SetStringValue(nullptr, clsid.c_str());
   }
   if (status != ERROR_SUCCESS) return FromStatus(status);
-  return comfw::RegisterKeys(classes, ClassKeys(module_path));
+  return RegisterKeys(classes, ClassKeys(module_path));
 }
 
 HRESULT UnregisterForCurrentUser() {
-  comfw::CRegKey classes, key;
+  RegistryKey classes, key;
   if (key.Open(HKEY_CURRENT_USER, kApprovedKey, KEY_SET_VALUE) == ERROR_SUCCESS)
     key.DeleteValue(ClassIdText(CLSID_ExtensionsShellEx).c_str());
   if (classes.Open(HKEY_CURRENT_USER, kUserClasses, KEY_ALL_ACCESS) != ERROR_SUCCESS) return S_OK;
   for (const wchar_t* handler : kHandlerKeys) RegDeleteKeyW(classes, handler);
-  return comfw::UnregisterKeys(classes, ClassKeys(L""));
+  return UnregisterKeys(classes, ClassKeys(L""));
 }
 
 std::wstring ModuleRegisteredForCurrentUser() {

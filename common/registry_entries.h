@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/registrar.h"
+#include "common/registry.h"
 
 extern const wchar_t kApprovedKey[];   // below HKLM, or HKCU
 extern const wchar_t kApprovedName[];  // the approved value's data
@@ -19,11 +19,11 @@ extern const wchar_t* const kHandlerKeys[3];
 std::wstring ClassIdText(REFCLSID clsid);
 
 // The handler's class key and its handler key under the text-file class.
-std::vector<comfw::RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
-                                                        const std::wstring& module_path);
+std::vector<RegistryKeySpec> ClassRegistryScript(const std::wstring& clsid_text,
+                                                 const std::wstring& module_path);
 // The command class of Windows 11's first menu: the class key alone.
-std::vector<comfw::RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
-                                                               const std::wstring& module_path);
+std::vector<RegistryKeySpec> CommandClassRegistryScript(const std::wstring& clsid_text,
+                                                        const std::wstring& module_path);
 
 // The current user's registration of the module at `module_path`, written or replaced whole.
 HRESULT RegisterForCurrentUser(const std::wstring& module_path);

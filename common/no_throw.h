@@ -7,8 +7,6 @@
 
 #include <new>
 
-namespace comfw {
-
 template <class Body>
 HRESULT NoThrow(Body&& body) noexcept {
   try {
@@ -19,5 +17,3 @@ HRESULT NoThrow(Body&& body) noexcept {
     return E_UNEXPECTED;
   }
 }
-
-}  // namespace comfw
