@@ -1,5 +1,6 @@
 #include "common/class_id.h"
 
-// The values come from the build (CMakeLists.txt).
+#include "velmar_identity.h"
+
 extern "C" const CLSID CLSID_ExtensionsShellEx = VELMAR_CLASS_ID_VALUE;
 extern "C" const CLSID CLSID_ExplorerCommand = VELMAR_COMMAND_CLASS_ID_VALUE;

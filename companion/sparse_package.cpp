@@ -7,6 +7,7 @@
 
 #include "command/command_utils.h"
 #include "common/text_encoding.h"
+#include "velmar_identity.h"
 
 namespace {
 

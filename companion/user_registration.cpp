@@ -6,10 +6,11 @@
 #include "companion/installed_settings.h"
 #include "companion/sparse_package.h"
 #include "common/registry_entries.h"
+#include "velmar_identity.h"
 
 namespace {
 
-const wchar_t kModuleName[] = L"VelmarShellExtensions-x64.dll";
+const wchar_t kModuleName[] = VELMAR_MODULE_FILE_NAME;
 
 // Whether two paths name the same file: by their final paths when both exist, else as written.
 bool SameFile(const std::wstring& a, const std::wstring& b) {

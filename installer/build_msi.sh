@@ -3,7 +3,7 @@
 #   build_msi.sh OUT.msi PACKAGE_ENV DLL EXE MSIX
 # PACKAGE_ENV is the file the build writes for each package (build/installer/TARGET.env):
 # "key=value" lines for scope (perMachine or perUser), version, upgrade_code, product_code,
-# class_id, command_class_id, default_settings and icon. The build and the release signing both pass it, so the two cannot
+# class_id, command_class_id, module_file, default_settings and icon. The build and the release signing both pass it, so the two cannot
 # build packages that differ in anything but the programs and the package they carry.
 # wixl accepts some WiX attributes and elements without acting on them and says so only in
 # a message; any message at all fails the build, so that the package is what the source says.
@@ -17,7 +17,8 @@ declare -A value=()
 while IFS='=' read -r key text; do
   [ -n "$key" ] && value[$key]=$text
 done <"$package_env"
-for key in scope version upgrade_code product_code class_id command_class_id default_settings icon; do
+for key in scope version upgrade_code product_code class_id command_class_id module_file \
+  default_settings icon; do
   [ -n "${value[$key]:-}" ] || {
     echo "build_msi: $package_env names no $key" >&2
     exit 2
@@ -28,7 +29,7 @@ stage=$(mktemp -d "${out%.msi}.stage.XXXXXX")
 trap 'rm -rf "$stage"' EXIT
 
 # wixl wants Source paths relative to where it runs: stage the files under their final names.
-cp "$dll" "$stage/VelmarShellExtensions-x64.dll"
+cp "$dll" "$stage/${value[module_file]}"
 cp "$exe" "$stage/Velmar.exe"
 cp "$msix" "$stage/Velmar.msix"
 cp "${value[default_settings]}" "$stage/config.default.cfg"
@@ -38,7 +39,7 @@ cp "$here/Velmar.wxs" "$stage/"
 messages=$(cd "$stage" && wixl -a x64 -D "Scope=${value[scope]}" -D "Version=${value[version]}" \
   -D "ActiveSetupVersion=${value[version]//./,}" -D "UpgradeCode=${value[upgrade_code]}" \
   -D "ProductCode=${value[product_code]}" -D "ClassId=${value[class_id]}" \
-  -D "CommandClassId=${value[command_class_id]}" \
+  -D "CommandClassId=${value[command_class_id]}" -D "ModuleFile=${value[module_file]}" \
   -o package.msi Velmar.wxs 2>&1) || {
   printf '%s\n' "$messages" >&2
   exit 1

@@ -98,7 +98,7 @@ def main(out, url_base, homepage, version, dll, exe, defaults, msix, readme, lic
     url_base = url_base.rstrip("/")
     zip_name = "Velmar-%s-x64.zip" % version
     write_zip(os.path.join(out, zip_name),
-              [("VelmarShellExtensions-x64.dll", dll), ("Velmar.exe", exe),
+              [(os.path.basename(dll), dll), ("Velmar.exe", exe),
                ("config.default.cfg", defaults), ("Velmar.msix", msix),
                (os.path.basename(readme), readme), (os.path.basename(license_file), license_file)])
     with open(os.path.join(out, "velmar.json"), "w", encoding="utf-8", newline="\n") as file:

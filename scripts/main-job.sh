@@ -38,7 +38,8 @@ cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
 
 package=$(ls "$bin"/Velmar-[0-9]*-x64.msi)
 cp "$package" "$drive_c/velmar-demo/"
-echo "== DLL: $(stat -c %s "$bin/VelmarShellExtensions-x64.dll") bytes; $(bash "$root/tests/check_module.sh" "$bin/VelmarShellExtensions-x64.dll")"
+module=$bin/$(sed -n 's/^module_file=//p' "$build/identity.env")
+echo "== DLL: $(stat -c %s "$module") bytes; $(bash "$root/tests/check_module.sh" "$module")"
 echo "== msiexec /i $(basename "$package") /qn /norestart"
 code=0
 wine msiexec /i "C:\\velmar-demo\\$(basename "$package")" /qn /norestart || code=$?

@@ -62,7 +62,8 @@ sign() {
   echo "signed $(basename "$2")"
 }
 
-sign "$build/bin/VelmarShellExtensions-x64.dll" "$out/VelmarShellExtensions-x64.dll"
+module_file=$(sed -n 's/^module_file=//p' "$build/identity.env")
+sign "$build/bin/$module_file" "$out/$module_file"
 sign "$build/bin/Velmar.exe" "$out/Velmar.exe"
 sign "$build/bin/Velmar.msix" "$out/Velmar.msix"
 
@@ -72,7 +73,7 @@ for kind in velmar_msi velmar_user_msi; do
   name=Velmar-$(sed -n 's/^version=//p' "$build/installer/$kind.env")-x64
   [ "$kind" = velmar_msi ] || name=$name-user
   bash "$root/installer/build_msi.sh" "$out/unsigned.msi" "$build/installer/$kind.env" \
-    "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" "$out/Velmar.msix"
+    "$out/$module_file" "$out/Velmar.exe" "$out/Velmar.msix"
   sign "$out/unsigned.msi" "$out/$name.msi"
   rm "$out/unsigned.msi"
 done
@@ -82,7 +83,7 @@ done
 cache() { sed -n "s/^$1:STRING=//p" "$build/CMakeCache.txt"; }
 version=$(sed -n 's/^version=//p' "$build/installer/velmar_msi.env")
 /usr/bin/python3 "$root/installer/release_files.py" "$out" "$(cache VELMAR_RELEASE_URL)" \
-  "$(cache VELMAR_HOMEPAGE)" "$version" "$out/VelmarShellExtensions-x64.dll" "$out/Velmar.exe" \
+  "$(cache VELMAR_HOMEPAGE)" "$version" "$out/$module_file" "$out/Velmar.exe" \
   "$root/config/default-config.cfg" "$out/Velmar.msix" "$root/README.md" "$root/LICENSE" \
   "$out/Velmar-$version-x64.msi" "$build/installer/velmar_msi.env" \
   "$out/Velmar-$version-x64-user.msi" "$build/installer/velmar_user_msi.env"

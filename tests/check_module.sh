@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# The DLL names itself VelmarShellExtensions-x64.dll, exports exactly the four COM server
+# The DLL names itself by its file name, exports exactly the four COM server
 # entry points by name and imports only DLLs that every Windows has.
 set -euo pipefail
 dll=$1
@@ -7,7 +7,7 @@ dump=$(x86_64-w64-mingw32-objdump -p "$dll")
 fail=0
 
 name=$(sed -n 's/^Name[[:space:]]*[0-9a-f]* \(.*\)$/\1/p' <<<"$dump" | head -n 1)
-if [ "$name" != "VelmarShellExtensions-x64.dll" ]; then
+if [ "$name" != "$(basename "$dll")" ]; then
   echo "export directory names '$name'"
   fail=1
 fi

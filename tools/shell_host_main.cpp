@@ -94,6 +94,7 @@
 #include "tools/explorer/heap_check.h"
 #include "tools/explorer/menu_reader.h"
 #include "tools/explorer/misbehaving_callers.h"
+#include "tools/explorer/module_copy.h"
 #include "tools/explorer/resource_counts.h"
 #include "tools/explorer/shell_host.h"
 #include "tools/explorer/temp_dir.h"
@@ -598,8 +599,7 @@ class Host {
   // keeps its number for the run, and 32-bit ones show two pixels (left and right half, at
   // 3/16 and 12/16 of the width, half way down).
   void PrintItems(const std::vector<MenuItemView>& items, int depth) {
-    ULONG_PTR marker =
-        reinterpret_cast<ULONG_PTR>(GetModuleHandleW(L"VelmarShellExtensions-x64.dll"));
+    ULONG_PTR marker = reinterpret_cast<ULONG_PTR>(GetModuleHandleW(kModuleFileName));
     for (const MenuItemView& item : items) {
       char data[32];
       if (item.data == marker && marker)
@@ -746,7 +746,7 @@ class Host {
   }
 
   static HRESULT ModuleCanUnload() {
-    HMODULE module = GetModuleHandleW(L"VelmarShellExtensions-x64.dll");
+    HMODULE module = GetModuleHandleW(kModuleFileName);
     auto can_unload = module ? reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(
                                    GetProcAddress(module, "DllCanUnloadNow")))
                              : nullptr;
@@ -830,7 +830,7 @@ class Host {
   void Unload() {
     Finish();
     CoFreeUnusedLibraries();
-    bool gone = GetModuleHandleW(L"VelmarShellExtensions-x64.dll") == nullptr;
+    bool gone = GetModuleHandleW(kModuleFileName) == nullptr;
     ResourceCounts now = CountResources();
     std::printf("unload=%s gdi-left=%ld\n", gone ? "done" : "refused",
                 now.gdi_objects > start_.gdi_objects ? now.gdi_objects - start_.gdi_objects : 0);

@@ -6,9 +6,9 @@ the hooks that wait for Velmar.exe and check its exit code) and winget's three m
 YAML, one identifier and version throughout, the MSI's ProductVersion, one installer per scope
 with its package's address, hash and ProductCode).
 
-    release_files_test.py FOLDER PROGRAMS_FOLDER
-FOLDER holds the release's files (build/bin, or build/signed); PROGRAMS_FOLDER the DLL,
-Velmar.exe and Velmar.msix the zip must carry (the same, or the signed ones).
+    release_files_test.py FOLDER PROGRAMS_FOLDER MODULE_FILE
+FOLDER holds the release's files (build/bin, or build/signed); PROGRAMS_FOLDER the DLL (named
+MODULE_FILE), Velmar.exe and Velmar.msix the zip must carry (the same, or the signed ones).
 """
 import glob
 import hashlib
@@ -41,7 +41,7 @@ def msi_properties(path):
     return dict(line.rstrip("\r").split("\t", 1) for line in table.splitlines()[3:] if "\t" in line)
 
 
-def check_zip(folder, programs):
+def check_zip(folder, programs, module):
     zips = glob.glob(os.path.join(folder, "Velmar-*-x64.zip"))
     if not check(len(zips) == 1, "zips in %s: %s" % (folder, zips)):
         return None, None
@@ -49,14 +49,14 @@ def check_zip(folder, programs):
     version = re.match(r"Velmar-(.+)-x64\.zip$", os.path.basename(path)).group(1)
     with zipfile.ZipFile(path) as archive:
         names = archive.namelist()
-        fixed = ["VelmarShellExtensions-x64.dll", "Velmar.exe", "config.default.cfg", "Velmar.msix"]
+        fixed = [module, "Velmar.exe", "config.default.cfg", "Velmar.msix"]
         others = [name for name in names if name not in fixed]
         check(all(name in names for name in fixed), "the zip lacks one of %s: %s" % (fixed, names))
         check(len(others) == 2 and len([n for n in others if n.startswith("README")]) == 1 and
               len([n for n in others if n.startswith("LICENSE")]) == 1,
               "the zip holds, beside the programs: %s" % others)
         check(all("/" not in name for name in names), "the zip has folders: %s" % names)
-        for name in ("VelmarShellExtensions-x64.dll", "Velmar.exe", "Velmar.msix"):
+        for name in (module, "Velmar.exe", "Velmar.msix"):
             with open(os.path.join(programs, name), "rb") as file:
                 check(archive.read(name) == file.read(), "the zip's %s is not %s's" % (name, programs))
     return path, version
@@ -138,8 +138,8 @@ def check_winget(folder, version):
               "%s's ProductVersion: %s" % (name, properties.get("ProductVersion")))
 
 
-def main(folder, programs):
-    zip_path, version = check_zip(folder, programs)
+def main(folder, programs, module):
+    zip_path, version = check_zip(folder, programs, module)
     if zip_path:
         check_scoop(folder, zip_path, version)
         check_winget(folder, version)
@@ -152,6 +152,6 @@ def main(folder, programs):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3:
+    if len(sys.argv) != 4:
         sys.exit(__doc__)
     sys.exit(main(*sys.argv[1:]))

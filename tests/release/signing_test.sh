@@ -73,7 +73,8 @@ signed=$build/signed
 package=$(basename "$(ls "$build"/bin/Velmar-[0-9]*-x64.msi)")
 user_package=${package%.msi}-user.msi
 zip=${package%.msi}.zip
-expected="$package $user_package $zip Velmar.exe Velmar.msix VelmarShellExtensions-x64.dll velmar.json winget"
+module_file=$(sed -n 's/^module_file=//p' "$build/identity.env")
+expected="$package $user_package $zip Velmar.exe Velmar.msix $module_file velmar.json winget"
 listed=$(cd "$signed" && ls | sort | tr '\n' ' ')
 [ "$listed" = "$(tr ' ' '\n' <<<"$expected" | sort | tr '\n' ' ')" ] ||
   problem "build/signed holds: $listed"
@@ -106,13 +107,13 @@ name=$(sed -n 's/.*<Identity [^>]*Name="\([^"]*\)".*/\1/p' "$build/package/AppxM
   problem "the signed Velmar.msix does not read back"
 
 # The zip and the manifests name the signed files.
-/usr/bin/python3 "$here/release_files_test.py" "$signed" "$signed" || problem "the signed release files"
+/usr/bin/python3 "$here/release_files_test.py" "$signed" "$signed" "$module_file" || problem "the signed release files"
 
 # The signed installer packages hold the signed files, and otherwise what the build's hold.
 for package in "$package" "$user_package"; do
   rm -rf "$work/extracted" && mkdir "$work/extracted"
   (cd "$work/extracted" && msiextract "$signed/$package" >/dev/null)
-  for program in VelmarShellExtensions-x64.dll Velmar.exe Velmar.msix; do
+  for program in "$module_file" Velmar.exe Velmar.msix; do
     inside=$(find "$work/extracted" -name "$program" | head -n 1)
     if [ -z "$inside" ]; then
       problem "$package holds no $program"

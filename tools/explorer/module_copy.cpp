@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include "tools/explorer/child_process.h"
+#include "velmar_identity.h"
 
-const wchar_t kModuleFileName[] = L"VelmarShellExtensions-x64.dll";
+const wchar_t kModuleFileName[] = VELMAR_MODULE_FILE_NAME;
 
 ModuleCopy::ModuleCopy(const std::wstring& folder_name, const std::wstring& built)
     : folder_(folder_name) {

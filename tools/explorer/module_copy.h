@@ -7,7 +7,7 @@
 
 #include "tools/explorer/temp_dir.h"
 
-extern const wchar_t kModuleFileName[];  // L"VelmarShellExtensions-x64.dll"
+extern const wchar_t kModuleFileName[];  // the module's file name, from the build
 
 class ModuleCopy {
  public:
