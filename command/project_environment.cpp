@@ -8,14 +8,10 @@
 #include "command/command_utils.h"
 #include "common/owners.h"
 #include "command/interpreter_records.h"
+#include "common/paths.h"
 #include "log/log.h"
 
 namespace {
-
-bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
 

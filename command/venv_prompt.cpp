@@ -13,6 +13,7 @@
 
 #include "command/command_utils.h"
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/text_encoding.h"
 
 namespace {
@@ -100,10 +101,7 @@ std::vector<std::wstring> regex_find_all(const std::wstring& text, std::wstring 
   return matches;
 }
 
-bool file_exists(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool file_exists(const std::wstring& path) { return IsFile(path); }
 
 bool read_file(const std::wstring& path, std::string& content) {
   // Shared for deletion too, so that the companion can replace config.cfg while a right-click

@@ -59,11 +59,65 @@ using ScopedHandle = Owned<KernelHandle>;
 using UniqueIcon = Owned<HeldUnlessNull<HICON, &DestroyIcon>>;
 using UniqueBitmap = Owned<HeldUnlessNull<HBITMAP, &DeleteObject>>;
 using UniqueMenu = Owned<HeldUnlessNull<HMENU, &DestroyMenu>>;
+using UniqueDc = Owned<HeldUnlessNull<HDC, &DeleteDC>>;  // a memory device context
 using UniqueKey = Owned<HeldUnlessNull<HKEY, &RegCloseKey>>;
 using PidlPtr = Owned<HeldUnlessNull<PIDLIST_ABSOLUTE, &ILFree>>;
 // Memory the system allocated with LocalAlloc (CommandLineToArgvW's array).
 template <class T>
 using LocalMemory = Owned<HeldUnlessNull<T, &LocalFree>>;
+
+// One counted reference to a COM object. Made from a pointer it takes a reference of its own;
+// put() hands out the slot for an out parameter, releasing what was held first.
+template <class T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  explicit ComPtr(T* p) : p_(p) {
+    if (p_) p_->AddRef();
+  }
+  ComPtr(const ComPtr& other) : ComPtr(other.p_) {}
+  ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
+  ComPtr& operator=(ComPtr other) noexcept {
+    std::swap(p_, other.p_);
+    return *this;
+  }
+  ~ComPtr() { reset(); }
+  void reset() {
+    if (p_) std::exchange(p_, nullptr)->Release();
+  }
+  T* get() const { return p_; }
+  T* operator->() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  T** put() {
+    reset();
+    return &p_;
+  }
+  void** put_void() { return reinterpret_cast<void**>(put()); }
+  T* Detach() { return std::exchange(p_, nullptr); }
+  template <class U>
+  HRESULT As(REFIID iid, ComPtr<U>* out) const {
+    return p_->QueryInterface(iid, out->put_void());
+  }
+
+ private:
+  T* p_ = nullptr;
+};
+
+// Selects an object into a device context and puts the previous one back at the end.
+class DcSelection {
+ public:
+  DcSelection(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+  ~DcSelection() {
+    if (ok()) SelectObject(dc_, previous_);
+  }
+  DcSelection(const DcSelection&) = delete;
+  DcSelection& operator=(const DcSelection&) = delete;
+  bool ok() const { return previous_ != nullptr && previous_ != HGDI_ERROR; }
+
+ private:
+  HDC dc_;
+  HGDIOBJ previous_;
+};
 
 // A C runtime stream opened by its wide path (any characters, whatever the ANSI code page).
 class FileStream {

@@ -163,11 +163,6 @@ void FoundInterpreters::Add(const std::wstring& spelt, const std::wstring& versi
   found_.push_back(interpreter);
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 Sources Sources::FromSystem() {
   Sources sources;
   sources.user_profile = Variable(L"USERPROFILE");

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "common/paths.h"
 #include "config/configure.h"
 
 // Where detection looks. Sources::FromSystem() gives this machine's and this user's; an empty
@@ -52,5 +53,3 @@ PythonEntry EntryFor(const std::wstring& path, const std::wstring& known_version
 // The found interpreters that `config` does not list yet, with version and pointer width (one
 // without a known version is not offered).
 std::vector<PythonEntry> NewInterpreters(const Config& config, const Sources& sources);
-
-bool SamePath(const std::wstring& a, const std::wstring& b);

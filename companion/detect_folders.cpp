@@ -2,16 +2,12 @@
 // environments, the start folder. Each looks a fixed number of levels below its roots.
 #include "command/command_utils.h"
 #include "command/project_environment.h"
+#include "common/paths.h"
 #include "companion/found_interpreters.h"
 #include "companion/installed_versions.h"
 #include "companion/tool_settings.h"
 
 namespace {
-
-bool IsFolder(const std::wstring& path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 bool NameStarts(const std::wstring& path, const wchar_t* prefix) {
   return _wcsnicmp(CommandUtils::base_name(path).c_str(), prefix, wcslen(prefix)) == 0;

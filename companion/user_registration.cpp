@@ -5,6 +5,7 @@
 #include "command/command_utils.h"
 #include "companion/installed_settings.h"
 #include "companion/sparse_package.h"
+#include "common/paths.h"
 #include "common/registry_entries.h"
 #include "velmar_identity.h"
 
@@ -17,8 +18,7 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
   std::wstring final_a = CommandUtils::final_path(a), final_b = CommandUtils::final_path(b);
   const std::wstring& x = final_a.empty() || final_b.empty() ? a : final_a;
   const std::wstring& y = final_a.empty() || final_b.empty() ? b : final_b;
-  return CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
-                              static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
+  return SamePath(x, y);
 }
 
 std::wstring Code(HRESULT hr) {

@@ -12,6 +12,7 @@
 
 #include "command/command_utils.h"
 #include "common/owners.h"
+#include "common/paths.h"
 #include "common/text_encoding.h"
 #include "log/log.h"
 #include "tinyxml2.h"
@@ -73,26 +74,21 @@ class ParsedFiles {
     static ParsedFiles files;
     return files;
   }
-  bool Find(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp, Config* config) {
+  bool Find(const std::wstring& path, const FileStamp& stamp, Config* config) {
     ExclusiveLock hold(&lock_);
     auto found = files_.find(path);
-    bool hit = found != files_.end() && Same(found->second.first, stamp);
+    bool hit = found != files_.end() && found->second.first == stamp;
     if (hit) *config = found->second.second;
     return hit;
   }
-  void Keep(const std::wstring& path, const WIN32_FILE_ATTRIBUTE_DATA& stamp,
-            const Config& config) {
+  void Keep(const std::wstring& path, const FileStamp& stamp, const Config& config) {
     ExclusiveLock hold(&lock_);
     files_[path] = {stamp, config};
   }
 
  private:
-  static bool Same(const WIN32_FILE_ATTRIBUTE_DATA& a, const WIN32_FILE_ATTRIBUTE_DATA& b) {
-    return CompareFileTime(&a.ftLastWriteTime, &b.ftLastWriteTime) == 0 &&
-           a.nFileSizeHigh == b.nFileSizeHigh && a.nFileSizeLow == b.nFileSizeLow;
-  }
   SRWLOCK lock_ = SRWLOCK_INIT;
-  std::map<std::wstring, std::pair<WIN32_FILE_ATTRIBUTE_DATA, Config>> files_;
+  std::map<std::wstring, std::pair<FileStamp, Config>> files_;
 };
 
 // The file's text as UTF-8: itself when it is valid UTF-8 (after an optional byte order mark),
@@ -120,13 +116,13 @@ std::string menu_label(const PythonEntry& entry) {
 
 bool Configure::load(const std::wstring& path) {
   if (path.empty()) return false;
-  WIN32_FILE_ATTRIBUTE_DATA stamp = {};
-  bool stamped = GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &stamp) &&
-                 !(stamp.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+  FileStamp stamp;
+  const bool stamped = ReadFileStamp(path, &stamp);
   if (stamped && ParsedFiles::Instance().Find(path, stamp, &config)) return true;
   // Refused before it is read when its size says so; checked again once read (it may have grown).
-  if (stamped && (stamp.nFileSizeHigh != 0 || stamp.nFileSizeLow > kSettingsSizeLimit)) {
-    log_write(LOG_ERROR, L"Settings file refused: %lu bytes", stamp.nFileSizeLow);
+  if (stamped && stamp.size > kSettingsSizeLimit) {
+    log_write(LOG_ERROR, L"Settings file refused: %lu bytes",
+              static_cast<unsigned long>(stamp.size));
     return false;
   }
   std::string text;

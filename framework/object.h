@@ -83,6 +83,14 @@ class CComObjectRootEx {
 
 namespace comfw {
 
+// Release for an object that owns its reference count: the last release deletes it.
+template <class T>
+ULONG DeleteAtLastRelease(T* object) {
+  ULONG count = object->InternalRelease();
+  if (count == 0) delete object;
+  return count;
+}
+
 // ATL's CComObject: IUnknown on the reference count of `Base`; a live object holds one module
 // lock.
 template <class Base>
@@ -91,11 +99,7 @@ class CComObject : public Base {
   explicit CComObject(void* = nullptr) { g_module->Lock(); }
   virtual ~CComObject() { g_module->Unlock(); }
   STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-  STDMETHOD_(ULONG, Release)() override {
-    ULONG count = this->InternalRelease();
-    if (count == 0) delete this;
-    return count;
-  }
+  STDMETHOD_(ULONG, Release)() override { return DeleteAtLastRelease(this); }
   STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
     return this->_InternalQueryInterface(iid, ppv);
   }
@@ -129,11 +133,7 @@ class CComAggObject : public IUnknown, public CComObjectRootEx<typename Base::Th
   }
   virtual ~CComAggObject() { g_module->Unlock(); }
   STDMETHOD_(ULONG, AddRef)() override { return this->InternalAddRef(); }
-  STDMETHOD_(ULONG, Release)() override {
-    ULONG count = this->InternalRelease();
-    if (count == 0) delete this;
-    return count;
-  }
+  STDMETHOD_(ULONG, Release)() override { return DeleteAtLastRelease(this); }
   STDMETHOD(QueryInterface)(REFIID iid, void** ppv) override {
     if (!ppv || !IsEqualIID(iid, IID_IUnknown))
       return m_contained._InternalQueryInterface(iid, ppv);

@@ -36,13 +36,18 @@ printf "home = C:\\Program Files\\Python312\nversion = 3.11.7\nprompt = 'sample-
 # got (a headless cmd /k would close at once).
 cp "$bin/console_standin.exe" "$drive_c/velmar-demo/report.exe"
 
+# msiexec ACTION on a package copied to C:\velmar-demo, quietly; $code is its exit code.
+msiexec_demo() {
+  code=0
+  wine msiexec "$1" "C:\\velmar-demo\\$(basename "$2")" /qn /norestart || code=$?
+}
+
 package=$(ls "$bin"/Velmar-[0-9]*-x64.msi)
 cp "$package" "$drive_c/velmar-demo/"
 module=$bin/$(sed -n 's/^module_file=//p' "$build/identity.env")
 echo "== DLL: $(stat -c %s "$module") bytes; $(bash "$root/tests/check_module.sh" "$module")"
 echo "== msiexec /i $(basename "$package") /qn /norestart"
-code=0
-wine msiexec /i "C:\\velmar-demo\\$(basename "$package")" /qn /norestart || code=$?
+msiexec_demo /i "$package"
 echo "exit code $code (0: installed; 3010: installed, the DLL is replaced at the next restart)"
 [ "$code" -eq 0 ] || [ "$code" -eq $((3010 % 256)) ] || exit 1
 echo "== C:\Program Files\Velmar:"
@@ -130,8 +135,7 @@ wine "$install_dir/Velmar.exe" --register-package | tr -d '\r' | sed 's/^/   /' 
 
 echo
 echo "== msiexec /x $(basename "$package") /qn /norestart"
-code=0
-wine msiexec /x "C:\\velmar-demo\\$(basename "$package")" /qn /norestart || code=$?
+msiexec_demo /x "$package"
 echo "exit code $code (0: removed)"
 echo "-- left in C:\\Program Files\\Velmar (the settings the user changed):"
 ls "$install_dir" 2>/dev/null | sed 's/^/   /'
@@ -143,16 +147,14 @@ user_package=$(ls "$bin"/Velmar-[0-9]*-x64-user.msi)
 cp "$user_package" "$drive_c/velmar-demo/"
 echo
 echo "== msiexec /i $(basename "$user_package") /qn /norestart (for this user alone, no rights asked)"
-code=0
-wine msiexec /i "C:\\velmar-demo\\$(basename "$user_package")" /qn /norestart || code=$?
+msiexec_demo /i "$user_package"
 echo "exit code $code"
 echo "-- %LOCALAPPDATA%\\Programs\\Velmar:"
 ls "$drive_c/users/$(whoami)/AppData/Local/Programs/Velmar" | sed 's/^/   /'
 echo "-- the registration, under HKCU (Windows merges it into HKEY_CLASSES_ROOT; Wine does not):"
 wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid\\InprocServer32" 2>/dev/null |
   tr -d '\r' | sed '/^$/d;s/^/   /'
-code=0
-wine msiexec /x "C:\\velmar-demo\\$(basename "$user_package")" /qn /norestart || code=$?
+msiexec_demo /x "$user_package"
 echo "== msiexec /x: exit code $code; the registration is gone:"
 wine reg query "HKCU\\Software\\Classes\\CLSID\\$clsid" >/dev/null 2>&1 &&
   echo "   still there" || echo "   HKCU\\Software\\Classes\\CLSID\\$clsid: none"

@@ -3,7 +3,7 @@
 #include <shlwapi.h>
 
 #include "command/command_utils.h"
-#include "framework/com_ptr.h"
+#include "common/owners.h"
 #include "common/fault_point.h"
 #include "framework/module.h"
 #include "common/no_throw.h"
@@ -130,7 +130,7 @@ class CExplorerCommandList : public comfw::CComObjectRootEx<comfw::CComSingleThr
   }
 
  private:
-  std::vector<comfw::CComPtr<IExplorerCommand>> commands_;
+  std::vector<ComPtr<IExplorerCommand>> commands_;
   size_t next_ = 0;
 };
 
@@ -162,31 +162,28 @@ std::wstring FileSystemPath(IShellItem* item) {
 }  // namespace
 
 std::wstring SiteFolder(IUnknown* site) {
-  comfw::CComPtr<IServiceProvider> services;
-  if (!site ||
-      FAILED(site->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(services.put()))))
-    return L"";
-  comfw::CComPtr<IFolderView> view;
-  if (FAILED(services->QueryService(SID_SFolderView, IID_IFolderView,
-                                    reinterpret_cast<void**>(view.put())))) {
+  ComPtr<IServiceProvider> services;
+  if (!site || FAILED(site->QueryInterface(IID_IServiceProvider, services.put_void()))) return L"";
+  ComPtr<IFolderView> view;
+  if (FAILED(services->QueryService(SID_SFolderView, IID_IFolderView, view.put_void()))) {
     // A site that offers no folder view of its own: the browser's active view.
-    comfw::CComPtr<IShellBrowser> browser;
-    comfw::CComPtr<IShellView> shown;
-    if (FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                      reinterpret_cast<void**>(browser.put()))) ||
+    ComPtr<IShellBrowser> browser;
+    ComPtr<IShellView> shown;
+    if (FAILED(
+            services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser, browser.put_void())) ||
         FAILED(browser->QueryActiveShellView(shown.put())) ||
-        FAILED(shown->QueryInterface(IID_IFolderView, reinterpret_cast<void**>(view.put()))))
+        FAILED(shown->QueryInterface(IID_IFolderView, view.put_void())))
       return L"";
   }
-  comfw::CComPtr<IShellItem> folder;
-  if (FAILED(view->GetFolder(IID_IShellItem, reinterpret_cast<void**>(folder.put())))) return L"";
+  ComPtr<IShellItem> folder;
+  if (FAILED(view->GetFolder(IID_IShellItem, folder.put_void()))) return L"";
   return FileSystemPath(folder.get());
 }
 
 bool StartFolderFor(IShellItemArray* items, const std::wstring& site_folder, std::wstring* folder) {
   DWORD count = 0;
   if (items && FAILED(items->GetCount(&count))) return false;
-  comfw::CComPtr<IShellItem> item;
+  ComPtr<IShellItem> item;
   if (count == 1 && FAILED(items->GetItemAt(0, item.put()))) return false;
   if (count > 1) return false;
   if (!item) return !site_folder.empty() && ConsoleFolderOf(site_folder.c_str(), folder);
@@ -253,7 +250,7 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
     comfw::CComObject<CExplorerCommandList>* list = nullptr;
     HRESULT hr = comfw::CComObject<CExplorerCommandList>::CreateInstance(&list);
     if (FAILED(hr)) return hr;
-    comfw::CComPtr<IEnumExplorerCommand> owner(list);
+    ComPtr<IEnumExplorerCommand> owner(list);
     // The subcommands may outlive the site: each gets the folder, not the site.
     const std::wstring site_folder = SiteFolder(m_spSite.get());
     // Explorer hands the selection to GetState and GetTitle, not here.
@@ -264,7 +261,7 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
       comfw::CComObject<CExplorerSubCommand>* sub = nullptr;
       hr = comfw::CComObject<CExplorerSubCommand>::CreateInstance(&sub);
       if (FAILED(hr)) return hr;
-      comfw::CComPtr<IExplorerCommand> keep(sub);
+      ComPtr<IExplorerCommand> keep(sub);
       sub->Set(command, configure.config.command_line, site_folder);
       list->Add(keep.get());
     }
@@ -275,7 +272,7 @@ STDMETHODIMP CExplorerCommand::EnumSubCommands(IEnumExplorerCommand** out) {
 }
 
 STDMETHODIMP CExplorerCommand::SetSite(IUnknown* site) {
-  m_spSite = comfw::CComPtr<IUnknown>(site);
+  m_spSite = ComPtr<IUnknown>(site);
   return S_OK;
 }
 

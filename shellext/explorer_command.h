@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/com_ptr.h"
+#include "common/owners.h"
 #include "framework/object.h"
 #include "common/class_id.h"
 #include "shellext/menu_commands.h"
@@ -57,6 +57,6 @@ class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadM
  private:
   // Where a console would start for the selection Explorer last gave (GetState, GetTitle).
   void LearnStartFolder(IShellItemArray* items);
-  comfw::CComPtr<IUnknown> m_spSite;
+  ComPtr<IUnknown> m_spSite;
   std::wstring m_strStartFolder;
 };

@@ -1,5 +1,6 @@
 #include "common/fault_point.h"
 #include "common/no_throw.h"
+#include "common/paths.h"
 #include "shellext/extensions_shell_ex.h"
 
 #include <shellapi.h>
@@ -95,15 +96,9 @@ std::wstring CExtensionsShellEx::GetModuleFolder() {
   return m_strModuleFolder;
 }
 
-bool CExtensionsShellEx::IsDirectory(std::wstring path) {
-  DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool CExtensionsShellEx::IsDirectory(std::wstring path) { return IsFolder(path); }
 
-bool CExtensionsShellEx::FileExists(const wchar_t* path) {
-  DWORD attributes = GetFileAttributesW(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
+bool CExtensionsShellEx::FileExists(const wchar_t* path) { return IsFile(path); }
 
 void CExtensionsShellEx::ApplyStartFolderRule() {
   lstrcpyW(m_szFilePath, m_szFile);

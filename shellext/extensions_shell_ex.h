@@ -13,7 +13,7 @@
 #include "config/configure.h"
 #include "framework/object.h"
 #include "common/class_id.h"
-#include "shellext/gdi_owners.h"
+#include "common/owners.h"
 #include "shellext/menu_commands.h"
 
 // Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.

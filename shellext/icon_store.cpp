@@ -2,15 +2,6 @@
 
 #include "common/owners.h"
 
-bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-  stamp->write_time = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                      data.ftLastWriteTime.dwLowDateTime;
-  stamp->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  return true;
-}
-
 IconStore& IconStore::Instance() {
   static IconStore store;  // what is left is deleted when the module unloads
   return store;

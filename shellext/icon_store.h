@@ -12,16 +12,7 @@
 #include <map>
 #include <string>
 
-// Identifies one version of a file: a changed file has another write time or size.
-struct FileStamp {
-  ULONGLONG write_time = 0;
-  ULONGLONG size = 0;
-  bool operator==(const FileStamp& other) const {
-    return write_time == other.write_time && size == other.size;
-  }
-};
-
-bool ReadFileStamp(const std::wstring& path, FileStamp* stamp);
+#include "common/paths.h"
 
 class IconStore {
  public:

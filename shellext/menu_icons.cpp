@@ -11,7 +11,7 @@
 #include "common/fault_point.h"
 #include "common/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
-#include "shellext/gdi_owners.h"
+#include "common/owners.h"
 #include "shellext/icon_store.h"
 
 namespace {
@@ -130,12 +130,12 @@ HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {
     return nullptr;
   SIZE size = MenuIconSize();
   RECT rect = {0, 0, size.cx, size.cy};
-  MemoryDc dc;
+  UniqueDc dc(CreateCompatibleDC(nullptr));
   if (!dc.get()) return nullptr;
   HBITMAP bitmap = nullptr;
   if (FAILED(CreateArgbDib(dc.get(), size, nullptr, &bitmap))) return nullptr;
 
-  Selection selected(dc.get(), bitmap);
+  DcSelection selected(dc.get(), bitmap);
   if (!selected.ok()) return bitmap;
   BLENDFUNCTION blend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   BP_PAINTPARAMS params = {sizeof(params), BPPF_ERASE, nullptr, &blend};
@@ -165,9 +165,10 @@ HRESULT CExtensionsShellEx::CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON ico
   if (FAILED(hr)) return hr;
   uint32_t* pixels = reinterpret_cast<uint32_t*>(quads);
   if (AnyAlphaSet(pixels, size, row_width)) return hr;  // the icon brought its own alpha
-  IconParts parts(icon);
-  if (!parts.ok()) return hr;
-  if (parts.mask()) hr = AlphaFromMask(dc, pixels, parts.mask(), size, row_width);
+  ICONINFO parts = {};                                  // both bitmaps belong to the caller
+  if (!GetIconInfo(icon, &parts)) return hr;
+  UniqueBitmap color(parts.hbmColor), mask(parts.hbmMask);
+  if (mask) hr = AlphaFromMask(dc, pixels, mask.get(), size, row_width);
   return hr;
 }
 
@@ -191,9 +192,9 @@ HRESULT CExtensionsShellEx::AlphaFromMask(HDC dc, uint32_t* pixels, HBITMAP mask
   BITMAP mask_info = {};
   if (!GetObjectW(mask, sizeof(mask_info), &mask_info)) return hr;
   {
-    MemoryDc source(dc), target(dc);
+    UniqueDc source(CreateCompatibleDC(dc)), target(CreateCompatibleDC(dc));
     if (!source.get() || !target.get()) return hr;
-    Selection from(source.get(), mask), to(target.get(), scaled);
+    DcSelection from(source.get(), mask), to(target.get(), scaled);
     if (!from.ok() || !to.ok()) return hr;
     SetStretchBltMode(target.get(), COLORONCOLOR);
     if (!StretchBlt(target.get(), 0, 0, size.cx, size.cy, source.get(), 0, 0, mask_info.bmWidth,

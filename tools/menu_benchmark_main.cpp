@@ -26,7 +26,7 @@
 #include "tools/explorer/child_process.h"
 #include "tools/explorer/menu_reader.h"
 #include "tools/explorer/module_copy.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tools/explorer/resource_counts.h"
 #include "tools/explorer/shell_host.h"
 #include "tools/explorer/temp_dir.h"

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tools/explorer/shell_host.h"
 
 namespace {

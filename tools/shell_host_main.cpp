@@ -206,219 +206,422 @@ class Host {
     return SUCCEEDED(hr);
   }
 
+  // One step of the command line: its name, how many words follow it (kPaths: a count, then
+  // that many paths), and what it does with them; false ends the run.
+  static constexpr int kPaths = -1;
+  using Words = std::vector<std::wstring>;
+  struct StepKind {
+    const wchar_t* name;
+    int words;
+    bool (*run)(Host& host, const std::wstring& step, const Words& words);
+  };
+
+  template <bool (Host::*Method)(const std::wstring&, const Words&)>
+  static bool Call(Host& host, const std::wstring& step, const Words& words) {
+    return (host.*Method)(step, words);
+  }
+
   bool Step(int argc, wchar_t** argv, int* i) {
-    std::wstring step = argv[*i];
-    std::vector<std::wstring> paths;
-    auto next = [&]() -> std::wstring { return *i + 1 < argc ? argv[++*i] : L""; };
-    if (step == L"background" && *i + 1 < argc) {
-      init_ = {L"background", next()};
-      Report("background", Initialize(handler_.get()));
-    } else if ((step == L"select" || step == L"droplist") && TakePaths(argc, argv, i, &paths)) {
-      init_ = paths;
-      init_.insert(init_.begin(), step);
-      Report(step == L"select" ? "select" : "droplist", Initialize(handler_.get()));
-    } else if (step == L"menu" || step == L"hostmenu" || step == L"menu-defaultonly") {
-      menu_.reset(CreatePopupMenu());
-      position_ = 0;
-      if (step == L"hostmenu") {
-        AppendMenuW(menu_.get(), MF_STRING, 1, L"Open");
-        AppendMenuW(menu_.get(), MF_STRING, 2, L"Properties");
-        position_ = 1;
+    const std::wstring step = argv[*i];
+    at_ = *i;
+    for (const std::vector<StepKind>* table : {&MenuSteps(), &InvokeSteps(), &CommandSteps(),
+                                               &SiteSteps(), &ProcessSteps(), &FileSteps()}) {
+      for (const StepKind& kind : *table) {
+        if (step != kind.name) continue;
+        Words words;
+        if (kind.words == kPaths ? !TakePaths(argc, argv, i, &words) : *i + kind.words >= argc)
+          return Unreadable();
+        for (int k = 0; k < kind.words; ++k) words.push_back(argv[++*i]);
+        return kind.run(*this, step, words);
       }
-      flags_ = step == L"menu-defaultonly" ? CMF_DEFAULTONLY : CMF_NORMAL;
-      Report("menu", Query(handler_.get(), menu_.get()));
-      PrintMenu();
-    } else if (step == L"lastid" && *i + 1 < argc) {
-      last_ = static_cast<UINT>(_wtoi(next().c_str()));
-    } else if (step == L"again" && (menu_.get() || !kept_.empty())) {
-      HMENU menu = menu_.get() ? menu_.get() : kept_.back()->menu.get();
-      Report("again", Query(handler_.get(), menu));
-      PrintItems(ReadMenu(menu), 0);
-    } else if (step == L"invoke" && *i + 1 < argc) {
-      Report("invoke", Invoke(MAKEINTRESOURCEA(_wtoi(next().c_str()))));
-    } else if (step == L"invoke-verb" && *i + 1 < argc) {
-      std::wstring verb = next();
-      Report("invoke", Invoke(std::string(verb.begin(), verb.end()).c_str()));
-    } else if (step == L"helptext") {
-      HelpText();
-    } else if (step == L"helptext-null") {
-      HelpTextWithoutBuffer();
-    } else if (step == L"invoke-short") {
-      ComPtr<IContextMenu> context;
-      HRESULT hr = handler_->QueryInterface(IID_IContextMenu, context.put_void());
-      Report("invoke-short", SUCCEEDED(hr) ? InvokeWithShortRecord(context.get()) : hr);
-    } else if (step == L"hostile-drop" && *i + 2 < argc) {
-      std::wstring kind = next();
-      ComPtr<IDataObject> data = HostileDropList(kind, next());
-      std::printf("hostile-drop %s=0x%08lX\n", Utf8(kind).c_str(),
-                  static_cast<unsigned long>(handler_->Initialize(nullptr, data.get(), nullptr)));
-    } else if (step == L"xnull" && command_) {
-      ComPtr<IShellItemArray> items = ItemArray({L""});
-      EXPCMDSTATE state = 0xFF;
-      HRESULT hr = command_->GetState(items.get(), TRUE, &state);
-      std::printf("xnull state=0x%lX (0x%08lX)\n", static_cast<unsigned long>(state),
-                  static_cast<unsigned long>(hr));
-      for (size_t n = 0; n < subcommands_.size(); ++n)
-        std::printf("xnull xinvoke %zu=0x%08lX\n", n + 1,
-                    static_cast<unsigned long>(subcommands_[n]->Invoke(items.get(), nullptr)));
-    } else if (step == L"invoke-verb-high" && *i + 1 < argc) {
-      UINT_PTR low = static_cast<UINT_PTR>(_wtoi(next().c_str()));
-      char* base = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 0x10000,
-                                                   MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
-      if (!base || reinterpret_cast<UINT_PTR>(base) != 0x100000000ull) {
-        Report("invoke", E_OUTOFMEMORY);
-      } else {
-        strcpy(base + low, "open");
-        Report("invoke", Invoke(base + low));
-        VirtualFree(base, 0, MEM_RELEASE);
-      }
-    } else if (step == L"measure") {
-      Measure();
-    } else if (step == L"draw" && *i + 3 < argc) {
-      UINT id = static_cast<UINT>(_wtoi(next().c_str()));
-      int top = _wtoi(next().c_str());
-      Draw(id, top, _wtoi(next().c_str()));
-    } else if (step == L"new") {
-      menu_.reset();
-      return Create();
-    } else if (step == L"another") {
-      kept_.emplace_back(new Kept{std::move(handler_), UniqueMenu(menu_.release())});
-      return Create();
-    } else if (step == L"drop-kept") {
-      kept_.clear();
-    } else if (step == L"alive") {
-      std::vector<int> numbers;
-      for (const auto& seen : bitmaps_)
-        if (GetObjectType(seen.first) == OBJ_BITMAP) numbers.push_back(seen.second);
-      std::sort(numbers.begin(), numbers.end());
-      std::string alive;
-      for (int number : numbers) alive += " #" + std::to_string(number);
-      std::printf("alive=%s\n", alive.empty() ? " none" : alive.c_str());
-    } else if (step == L"soak" && *i + 1 < argc) {
-      Soak(_wtoi(next().c_str()));
-    } else if (step == L"unload") {
-      Unload();
-    } else if (step == L"xselect" && TakePaths(argc, argv, i, &paths)) {
-      std::vector<PidlPtr> lists;
-      std::vector<PCIDLIST_ABSOLUTE> raw;
-      for (const std::wstring& path : paths) {
-        lists.push_back(ShellHost::FolderIdList(path));
-        raw.push_back(lists.back().get());
-      }
-      Report("xselect", SHCreateShellItemArrayFromIDLists(static_cast<UINT>(raw.size()), raw.data(),
-                                                          items_.put()));
-    } else if (step == L"xmenu") {
-      ExplorerMenu();
-    } else if (step == L"xinvoke" && *i + 1 < argc) {
-      size_t n = static_cast<size_t>(_wtoi(next().c_str()));
-      Report("xinvoke", n >= 1 && n <= subcommands_.size()
-                            ? subcommands_[n - 1]->Invoke(items_.get(), nullptr)
-                            : E_INVALIDARG);
-    } else if (step == L"xitems" && TakePaths(argc, argv, i, &paths)) {
-      for (std::wstring& path : paths)
-        path = path == L"null" ? L"" : path == L"ThisPC" ? L"This PC" : path;
-      items_ = ItemArray(paths);
-    } else if (step == L"xnone") {
-      items_.reset();
-    } else if (step == L"xempty") {
-      items_ = ItemArray({});
-    } else if (step == L"xlong" && *i + 3 < argc) {
-      std::wstring base = next();
-      size_t length = static_cast<size_t>(_wtoi(next().c_str()));
-      LongPath(base, length, next());
-    } else if (step == L"xsite" && *i + 2 < argc) {
-      std::wstring folder = next(), offers = next();
-      window_.reset(new FolderWindow(folder == L"ThisPC" ? nullptr : folder.c_str(),
-                                     offers == L"view"      ? FolderWindow::Offers::kFolderView
-                                     : offers == L"browser" ? FolderWindow::Offers::kBrowser
-                                     : offers == L"nothing" ? FolderWindow::Offers::kNothing
-                                                            : FolderWindow::Offers::kBoth));
-    } else if (step == L"xsite-refs" && window_) {
-      std::printf("xsite-refs %ld\n", window_->HeldByOthers());
-    } else if (step == L"xsetsite" && command_ && window_) {
-      GiveSite();
-    } else if (step == L"xsetsite-null" && command_) {
-      ComPtr<IObjectWithSite> with_site;
-      HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
-      Report("xsetsite-null", SUCCEEDED(hr) ? with_site->SetSite(nullptr) : hr);
-    } else if (step == L"xgetsite" && command_) {
-      ComPtr<IObjectWithSite> with_site;
-      ComPtr<IServiceProvider> site;
-      HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
-      if (SUCCEEDED(hr)) hr = with_site->GetSite(IID_IServiceProvider, site.put_void());
-      std::printf("xgetsite=0x%08lX %s\n", static_cast<unsigned long>(hr),
-                  !site                                                          ? "none"
-                  : window_ && site.get() == static_cast<void*>(window_->site()) ? "the window"
-                                                                                 : "another");
-    } else if (step == L"xrelease") {
-      command_.reset();
-    } else if (step == L"xstate" && command_) {
-      EXPCMDSTATE state = 0xFF;
-      HRESULT hr = command_->GetState(items_.get(), TRUE, &state);
-      std::printf("xstate=0x%08lX state=0x%lX\n", static_cast<unsigned long>(hr),
-                  static_cast<unsigned long>(state));
-    } else if (step == L"xenum" && command_) {
-      EnumeratorContract();
-    } else if (step == L"xcompare") {
-      ExplorerCompare();
-    } else if (step == L"free-unused") {
-      CoFreeUnusedLibraries();
-    } else if (step == L"can-unload") {
-      Finish();
-      HRESULT hr = ModuleCanUnload();
-      ResourceCounts now = CountResources();
-      std::printf("can-unload=0x%08lX gdi-left=%ld\n", static_cast<unsigned long>(hr),
-                  now.gdi_objects - start_.gdi_objects);
-    } else if (step == L"unload-race") {
-      return UnloadRace();
-    } else if (step == L"spread" && *i + 4 < argc) {
-      int count = _wtoi(next().c_str());
-      std::wstring folder = next(), config = next();
-      Spread(count, folder, config, next());
-    } else if (step == L"wait" && *i + 1 < argc) {
-      Sleep(static_cast<DWORD>(_wtoi(next().c_str())));
-    } else if (step == L"icon" && *i + 2 < argc) {
-      std::wstring path = next();
-      Report("icon", WriteIcon(path, next()) ? S_OK : E_FAIL);
-    } else if (step == L"getenv" && *i + 1 < argc) {
-      std::wstring name = next(), value(32768, L'\0');
-      DWORD length = GetEnvironmentVariableW(name.c_str(), &value[0], 32768);
-      value.resize(length < 32768 ? length : 0);
-      std::printf("%s=%s\n", Utf8(name).c_str(), length ? Utf8(value).c_str() : "(unset)");
-    } else if (step == L"watch" && *i + 1 < argc) {
-      watcher_.reset(new Watcher(next()));
-    } else if (step == L"watched" && watcher_) {
-      std::printf("watched %s: %s\n", Utf8(watcher_->name()).c_str(),
-                  watcher_->Stop() ? "changed" : "unchanged");
-      watcher_.reset();
-    } else if (step == L"peakmem" && *i + 1 < argc) {
-      unsigned long limit = wcstoul(next().c_str(), nullptr, 10);
-      PROCESS_MEMORY_COUNTERS memory = {};
-      memory.cb = sizeof(memory);
-      bool below = K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory)) &&
-                   memory.PeakWorkingSetSize < (static_cast<SIZE_T>(limit) << 20);
-      std::printf("peakmem below %lu MiB: %s\n", limit, below ? "yes" : "no");
-    } else if (step == L"write" && *i + 2 < argc) {
-      std::wstring path = next(), text = next();
-      Report("write", WriteTextFile(path, Utf8(text)) ? S_OK : E_FAIL);
-    } else if (step == L"delete" && *i + 1 < argc) {
-      Report("delete", DeleteFileW(next().c_str()) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
-    } else if ((step == L"stamp" || step == L"restamp" || step == L"later") && *i + 1 < argc) {
-      std::wstring path = next();
-      HRESULT hr = S_OK;
-      if (step == L"stamp") {
-        hr = WriteTime(path, &stamps_[path], nullptr);
-      } else {
-        FILETIME time = stamps_[path];
-        if (step == L"later" && SUCCEEDED(hr = WriteTime(path, &time, nullptr)))
-          time.dwHighDateTime += 1;
-        if (SUCCEEDED(hr)) hr = WriteTime(path, nullptr, &time);
-      }
-      Report(std::string(step.begin(), step.end()).c_str(), hr);
-    } else {
-      std::fprintf(stderr, "shell_host: cannot read step %d\n", *i);
-      return false;
     }
+    return Unreadable();
+  }
+
+  // A step that cannot run here (an unknown name, words missing, or what it acts on absent).
+  bool Unreadable() const {
+    std::fprintf(stderr, "shell_host: cannot read step %d\n", at_);
+    return false;
+  }
+
+  static int Number(const std::wstring& word) { return _wtoi(word.c_str()); }
+
+  // The classic menu: initialising, querying, invoking and drawing.
+  static const std::vector<StepKind>& MenuSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"background", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           h.init_ = {L"background", w[0]};
+           Report("background", h.Initialize(h.handler_.get()));
+           return true;
+         }},
+        {L"select", kPaths, Call<&Host::Select>},
+        {L"droplist", kPaths, Call<&Host::Select>},
+        {L"menu", 0, Call<&Host::NewMenu>},
+        {L"hostmenu", 0, Call<&Host::NewMenu>},
+        {L"menu-defaultonly", 0, Call<&Host::NewMenu>},
+        {L"lastid", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           h.last_ = static_cast<UINT>(Number(w[0]));
+           return true;
+         }},
+        {L"again", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.menu_.get() && h.kept_.empty()) return h.Unreadable();
+           HMENU menu = h.menu_.get() ? h.menu_.get() : h.kept_.back()->menu.get();
+           Report("again", h.Query(h.handler_.get(), menu));
+           h.PrintItems(ReadMenu(menu), 0);
+           return true;
+         }},
+        {L"invoke", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           Report("invoke", h.Invoke(MAKEINTRESOURCEA(Number(w[0]))));
+           return true;
+         }},
+        {L"invoke-verb", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           Report("invoke", h.Invoke(std::string(w[0].begin(), w[0].end()).c_str()));
+           return true;
+         }},
+    };
+    return steps;
+  }
+
+  // Invoking, help texts and owner-drawn icons.
+  static const std::vector<StepKind>& InvokeSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"invoke-verb-high", 1, Call<&Host::InvokeHighVerb>},
+        {L"helptext", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.HelpText(), true; }},
+        {L"helptext-null", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           return h.HelpTextWithoutBuffer(), true;
+         }},
+        {L"invoke-short", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           ComPtr<IContextMenu> context;
+           HRESULT hr = h.handler_->QueryInterface(IID_IContextMenu, context.put_void());
+           Report("invoke-short", SUCCEEDED(hr) ? InvokeWithShortRecord(context.get()) : hr);
+           return true;
+         }},
+        {L"hostile-drop", 2,
+         [](Host& h, const std::wstring&, const Words& w) {
+           ComPtr<IDataObject> data = HostileDropList(w[0], w[1]);
+           HRESULT hr = h.handler_->Initialize(nullptr, data.get(), nullptr);
+           std::printf("hostile-drop %s=0x%08lX\n", Utf8(w[0]).c_str(),
+                       static_cast<unsigned long>(hr));
+           return true;
+         }},
+        {L"measure", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.Measure(), true; }},
+        {L"draw", 3,
+         [](Host& h, const std::wstring&, const Words& w) {
+           h.Draw(static_cast<UINT>(Number(w[0])), Number(w[1]), Number(w[2]));
+           return true;
+         }},
+    };
+    return steps;
+  }
+
+  bool Select(const std::wstring& step, const Words& paths) {
+    init_ = paths;
+    init_.insert(init_.begin(), step);
+    Report(step == L"select" ? "select" : "droplist", Initialize(handler_.get()));
+    return true;
+  }
+
+  bool NewMenu(const std::wstring& step, const Words&) {
+    menu_.reset(CreatePopupMenu());
+    position_ = 0;
+    if (step == L"hostmenu") {
+      AppendMenuW(menu_.get(), MF_STRING, 1, L"Open");
+      AppendMenuW(menu_.get(), MF_STRING, 2, L"Properties");
+      position_ = 1;
+    }
+    flags_ = step == L"menu-defaultonly" ? CMF_DEFAULTONLY : CMF_NORMAL;
+    Report("menu", Query(handler_.get(), menu_.get()));
+    PrintMenu();
+    return true;
+  }
+
+  // A verb whose address lies above 4 GiB, where a verb's high word is not zero.
+  bool InvokeHighVerb(const std::wstring&, const Words& w) {
+    UINT_PTR low = static_cast<UINT_PTR>(Number(w[0]));
+    char* base = static_cast<char*>(VirtualAlloc(reinterpret_cast<void*>(0x100000000ull), 0x10000,
+                                                 MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE));
+    if (!base || reinterpret_cast<UINT_PTR>(base) != 0x100000000ull) {
+      Report("invoke", E_OUTOFMEMORY);
+      return true;
+    }
+    strcpy(base + low, "open");
+    Report("invoke", Invoke(base + low));
+    VirtualFree(base, 0, MEM_RELEASE);
+    return true;
+  }
+
+  // Windows 11's command: its items, site, state, subcommands and invokes.
+  static const std::vector<StepKind>& CommandSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"xselect", kPaths, Call<&Host::SelectFolders>},
+        {L"xmenu", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.ExplorerMenu(), true; }},
+        {L"xinvoke", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           size_t n = static_cast<size_t>(Number(w[0]));
+           Report("xinvoke", n >= 1 && n <= h.subcommands_.size()
+                                 ? h.subcommands_[n - 1]->Invoke(h.items_.get(), nullptr)
+                                 : E_INVALIDARG);
+           return true;
+         }},
+        {L"xitems", kPaths,
+         [](Host& h, const std::wstring&, const Words& w) {
+           Words paths = w;
+           for (std::wstring& path : paths)
+             path = path == L"null" ? L"" : path == L"ThisPC" ? L"This PC" : path;
+           h.items_ = ItemArray(paths);
+           return true;
+         }},
+        {L"xnone", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.items_.reset(), true; }},
+        {L"xempty", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           h.items_ = ItemArray({});
+           return true;
+         }},
+        {L"xlong", 3,
+         [](Host& h, const std::wstring&, const Words& w) {
+           h.LongPath(w[0], static_cast<size_t>(Number(w[1])), w[2]);
+           return true;
+         }},
+    };
+    return steps;
+  }
+
+  // The folder window as the command's site, and the command's state and list.
+  static const std::vector<StepKind>& SiteSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"xsite", 2, Call<&Host::MakeSite>},
+        {L"xsite-refs", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.window_) return h.Unreadable();
+           std::printf("xsite-refs %ld\n", h.window_->HeldByOthers());
+           return true;
+         }},
+        {L"xsetsite", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.command_ || !h.window_) return h.Unreadable();
+           h.GiveSite();
+           return true;
+         }},
+        {L"xsetsite-null", 0, Call<&Host::ClearSite>},
+        {L"xgetsite", 0, Call<&Host::ShowSite>},
+        {L"xrelease", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.command_.reset(), true; }},
+        {L"xstate", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.command_) return h.Unreadable();
+           EXPCMDSTATE state = 0xFF;
+           HRESULT hr = h.command_->GetState(h.items_.get(), TRUE, &state);
+           std::printf("xstate=0x%08lX state=0x%lX\n", static_cast<unsigned long>(hr),
+                       static_cast<unsigned long>(state));
+           return true;
+         }},
+        {L"xnull", 0, Call<&Host::NullItems>},
+        {L"xenum", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.command_) return h.Unreadable();
+           h.EnumeratorContract();
+           return true;
+         }},
+        {L"xcompare", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.ExplorerCompare(), true; }},
+    };
+    return steps;
+  }
+
+  bool SelectFolders(const std::wstring&, const Words& paths) {
+    std::vector<PidlPtr> lists;
+    std::vector<PCIDLIST_ABSOLUTE> raw;
+    for (const std::wstring& path : paths) {
+      lists.push_back(ShellHost::FolderIdList(path));
+      raw.push_back(lists.back().get());
+    }
+    Report("xselect", SHCreateShellItemArrayFromIDLists(static_cast<UINT>(raw.size()), raw.data(),
+                                                        items_.put()));
+    return true;
+  }
+
+  bool MakeSite(const std::wstring&, const Words& w) {
+    const std::wstring& folder = w[0];
+    const std::wstring& offers = w[1];
+    window_.reset(new FolderWindow(folder == L"ThisPC" ? nullptr : folder.c_str(),
+                                   offers == L"view"      ? FolderWindow::Offers::kFolderView
+                                   : offers == L"browser" ? FolderWindow::Offers::kBrowser
+                                   : offers == L"nothing" ? FolderWindow::Offers::kNothing
+                                                          : FolderWindow::Offers::kBoth));
+    return true;
+  }
+
+  bool ClearSite(const std::wstring&, const Words&) {
+    if (!command_) return Unreadable();
+    ComPtr<IObjectWithSite> with_site;
+    HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
+    Report("xsetsite-null", SUCCEEDED(hr) ? with_site->SetSite(nullptr) : hr);
+    return true;
+  }
+
+  bool ShowSite(const std::wstring&, const Words&) {
+    if (!command_) return Unreadable();
+    ComPtr<IObjectWithSite> with_site;
+    ComPtr<IServiceProvider> site;
+    HRESULT hr = command_->QueryInterface(IID_IObjectWithSite, with_site.put_void());
+    if (SUCCEEDED(hr)) hr = with_site->GetSite(IID_IServiceProvider, site.put_void());
+    std::printf("xgetsite=0x%08lX %s\n", static_cast<unsigned long>(hr),
+                !site                                                          ? "none"
+                : window_ && site.get() == static_cast<void*>(window_->site()) ? "the window"
+                                                                               : "another");
+    return true;
+  }
+
+  // The command and its subcommands asked about an item that has no file system path.
+  bool NullItems(const std::wstring&, const Words&) {
+    if (!command_) return Unreadable();
+    ComPtr<IShellItemArray> items = ItemArray({L""});
+    EXPCMDSTATE state = 0xFF;
+    HRESULT hr = command_->GetState(items.get(), TRUE, &state);
+    std::printf("xnull state=0x%lX (0x%08lX)\n", static_cast<unsigned long>(state),
+                static_cast<unsigned long>(hr));
+    for (size_t n = 0; n < subcommands_.size(); ++n)
+      std::printf("xnull xinvoke %zu=0x%08lX\n", n + 1,
+                  static_cast<unsigned long>(subcommands_[n]->Invoke(items.get(), nullptr)));
+    return true;
+  }
+
+  // Handler objects, the module's life, the process and its files.
+  static const std::vector<StepKind>& ProcessSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"new", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           h.menu_.reset();
+           return h.Create();
+         }},
+        {L"another", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           h.kept_.emplace_back(new Kept{std::move(h.handler_), UniqueMenu(h.menu_.release())});
+           return h.Create();
+         }},
+        {L"drop-kept", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.kept_.clear(), true; }},
+        {L"alive", 0, Call<&Host::Alive>},
+        {L"soak", 1,
+         [](Host& h, const std::wstring&, const Words& w) { return h.Soak(Number(w[0])), true; }},
+        {L"unload", 0, [](Host& h, const std::wstring&, const Words&) { return h.Unload(), true; }},
+        {L"free-unused", 0,
+         [](Host&, const std::wstring&, const Words&) { return CoFreeUnusedLibraries(), true; }},
+        {L"can-unload", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           h.Finish();
+           HRESULT hr = ModuleCanUnload();
+           ResourceCounts now = CountResources();
+           std::printf("can-unload=0x%08lX gdi-left=%ld\n", static_cast<unsigned long>(hr),
+                       now.gdi_objects - h.start_.gdi_objects);
+           return true;
+         }},
+        {L"unload-race", 0,
+         [](Host& h, const std::wstring&, const Words&) { return h.UnloadRace(); }},
+    };
+    return steps;
+  }
+
+  // Settings spread over folders, the process's variables and memory, and files.
+  static const std::vector<StepKind>& FileSteps() {
+    static const std::vector<StepKind> steps = {
+        {L"spread", 4,
+         [](Host& h, const std::wstring&, const Words& w) {
+           return h.Spread(Number(w[0]), w[1], w[2], w[3]), true;
+         }},
+        {L"wait", 1,
+         [](Host&, const std::wstring&, const Words& w) {
+           return Sleep(static_cast<DWORD>(Number(w[0]))), true;
+         }},
+        {L"icon", 2,
+         [](Host&, const std::wstring&, const Words& w) {
+           Report("icon", WriteIcon(w[0], w[1]) ? S_OK : E_FAIL);
+           return true;
+         }},
+        {L"getenv", 1, Call<&Host::ShowVariable>},
+        {L"watch", 1,
+         [](Host& h, const std::wstring&, const Words& w) {
+           return h.watcher_.reset(new Watcher(w[0])), true;
+         }},
+        {L"watched", 0,
+         [](Host& h, const std::wstring&, const Words&) {
+           if (!h.watcher_) return h.Unreadable();
+           std::printf("watched %s: %s\n", Utf8(h.watcher_->name()).c_str(),
+                       h.watcher_->Stop() ? "changed" : "unchanged");
+           h.watcher_.reset();
+           return true;
+         }},
+        {L"peakmem", 1, Call<&Host::PeakMemory>},
+        {L"write", 2,
+         [](Host&, const std::wstring&, const Words& w) {
+           Report("write", WriteTextFile(w[0], Utf8(w[1])) ? S_OK : E_FAIL);
+           return true;
+         }},
+        {L"delete", 1,
+         [](Host&, const std::wstring&, const Words& w) {
+           Report("delete", DeleteFileW(w[0].c_str()) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
+           return true;
+         }},
+        {L"stamp", 1, Call<&Host::Stamp>},
+        {L"restamp", 1, Call<&Host::Stamp>},
+        {L"later", 1, Call<&Host::Stamp>},
+    };
+    return steps;
+  }
+
+  bool Alive(const std::wstring&, const Words&) {
+    std::vector<int> numbers;
+    for (const auto& seen : bitmaps_)
+      if (GetObjectType(seen.first) == OBJ_BITMAP) numbers.push_back(seen.second);
+    std::sort(numbers.begin(), numbers.end());
+    std::string alive;
+    for (int number : numbers) alive += " #" + std::to_string(number);
+    std::printf("alive=%s\n", alive.empty() ? " none" : alive.c_str());
+    return true;
+  }
+
+  bool ShowVariable(const std::wstring&, const Words& w) {
+    std::wstring value(32768, L'\0');
+    DWORD length = GetEnvironmentVariableW(w[0].c_str(), &value[0], 32768);
+    value.resize(length < 32768 ? length : 0);
+    std::printf("%s=%s\n", Utf8(w[0]).c_str(), length ? Utf8(value).c_str() : "(unset)");
+    return true;
+  }
+
+  bool PeakMemory(const std::wstring&, const Words& w) {
+    unsigned long limit = wcstoul(w[0].c_str(), nullptr, 10);
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof(memory);
+    bool below = K32GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory)) &&
+                 memory.PeakWorkingSetSize < (static_cast<SIZE_T>(limit) << 20);
+    std::printf("peakmem below %lu MiB: %s\n", limit, below ? "yes" : "no");
+    return true;
+  }
+
+  // stamp: remembers the file's write time; restamp: puts it back; later: one step later.
+  bool Stamp(const std::wstring& step, const Words& w) {
+    const std::wstring& path = w[0];
+    HRESULT hr = S_OK;
+    if (step == L"stamp") {
+      hr = WriteTime(path, &stamps_[path], nullptr);
+    } else {
+      FILETIME time = stamps_[path];
+      if (step == L"later" && SUCCEEDED(hr = WriteTime(path, &time, nullptr)))
+        time.dwHighDateTime += 1;
+      if (SUCCEEDED(hr)) hr = WriteTime(path, nullptr, &time);
+    }
+    Report(std::string(step.begin(), step.end()).c_str(), hr);
     return true;
   }
 
@@ -857,6 +1060,7 @@ class Host {
   UINT position_ = 0, flags_ = CMF_NORMAL, last_ = 0x7FFF;
   std::map<HBITMAP, int> bitmaps_;
   std::map<std::wstring, FILETIME> stamps_;
+  int at_ = 0;  // the step being read, for the message when it cannot run
   ComPtr<IShellItemArray> items_;
   ComPtr<IExplorerCommand> command_;
   std::vector<ComPtr<IExplorerCommand>> subcommands_;

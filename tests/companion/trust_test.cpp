@@ -135,8 +135,9 @@ std::vector<Link> InProfile(const wchar_t* scripts = kInProfile) {
           {L"C:\\", kDriveRoot}};
 }
 
-const std::vector<Case>& Cases() {
-  static const std::vector<Case> cases = {
+// Interpreters an installer put in Program Files, and what makes one replaceable there.
+std::vector<Case> InProgramFilesCases() {
+  return {
       {"an interpreter an installer put in Program Files", kMachineSettings, Installed(), L""},
       {"... when its folder belongs to a user", kMachineSettings,
        Installed(kInstalledFile, L"O:" ALICE L"D:AI(A;OICIID;FA;;;SY)(A;OICIID;FA;;;BA)"),
@@ -162,6 +163,12 @@ const std::vector<Case>& Cases() {
       {"... when a folder's permissions cannot be read", kMachineSettings,
        Installed(kInstalledFile, nullptr),
        L"the permissions of C:\\Program Files\\Python312 cannot be read"},
+  };
+}
+
+// Interpreters elsewhere: ProgramData, the drive's root, Public Documents and a profile.
+std::vector<Case> ElsewhereCases() {
+  return {
       {"a conda environment a user made in ProgramData",
        kMachineSettings,
        {{L"C:\\ProgramData\\miniconda3\\envs\\x\\python.exe", kUserFileInProgramData},
@@ -208,6 +215,14 @@ const std::vector<Case>& Cases() {
        InProfile(kPublicDocuments),
        L"NT AUTHORITY\\INTERACTIVE can add files to C:\\Users\\alice\\p\\Scripts"},
   };
+}
+
+const std::vector<Case>& Cases() {
+  static const std::vector<Case> cases = [] {
+    std::vector<Case> all = InProgramFilesCases(), elsewhere = ElsewhereCases();
+    all.insert(all.end(), elsewhere.begin(), elsewhere.end());
+    return all;
+  }();
   return cases;
 }
 

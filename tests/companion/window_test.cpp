@@ -26,24 +26,30 @@ void Click(HWND window, int id) {
                reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
 }
 
-TEST(CompanionWindow, DetectEditReorderAndSave) {
-  TempDir folder(L"window");
-  std::wstring py = folder.path() + L"\\py";
+// Settings naming one interpreter that is not there, and in `folder`\py an interpreter that
+// Detect finds on PATH (it reads the version the executable records, 3.13.0, never asks it).
+void PlaceSettingsAndInterpreter(const TempDir& folder, std::wstring* config,
+                                 std::wstring* python) {
+  const std::wstring py = folder.path() + L"\\py";
+  *python = py + L"\\python.exe";
+  *config = folder.path() + L"\\config.cfg";
   ASSERT_TRUE(CreateDirectoryW(py.c_str(), nullptr));
-  std::wstring python = py + L"\\python.exe";
   ASSERT_TRUE(
-      CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python.c_str(), FALSE));
-  // Detect reads the version the executable records (3.13.0), never asks it.
-  std::wstring config = folder.path() + L"\\config.cfg";
-  ASSERT_TRUE(WriteTextFile(config,
+      CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(), python->c_str(), FALSE));
+  ASSERT_TRUE(WriteTextFile(*config,
                             "<configure><command_line>cmd.exe /k __PROMPT__</command_line>"
                             "<log_level>4</log_level><project_env>1</project_env>"
                             "<python><path>C:\\old\\python.exe</path>"
                             "<version>2.7</version><bits>32</bits></python></configure>"));
+}
+
+TEST(CompanionWindow, DetectEditReorderAndSave) {
+  TempDir folder(L"window");
+  std::wstring config, python;
+  ASSERT_NO_FATAL_FAILURE(PlaceSettingsAndInterpreter(folder, &config, &python));
   wchar_t saved_path[32768] = {};
   GetEnvironmentVariableW(L"PATH", saved_path, 32768);
-  SetEnvironmentVariableW(L"PATH", (py + L";" + saved_path).c_str());
-
+  SetEnvironmentVariableW(L"PATH", (folder.path() + L"\\py;" + saved_path).c_str());
   HWND window = CreateMainWindow(GetModuleHandleW(nullptr), config);
   ASSERT_NE(window, nullptr);
   HWND list = GetDlgItem(window, kListId);

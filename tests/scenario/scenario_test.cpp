@@ -3,10 +3,10 @@
 // it (shell_host.exe under the debugger); what they print, with the module's log lines and what
 // the started console got, must equal the transcript below the line. Paths are written as
 // %ROOT% (the scenario's folder), %MODULE% (the module's folder), %BIN% (the build's programs)
-// %PATH% (the inherited PATH) and %VERSION% (the product's). A few commands print what one
-// routine makes of its input (settings, venv, probe, prompt, split); others install the package
-// with msiexec and print the registry's changes (installer_*, in a prefix of their own).
-// VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
+// %PATH% (the inherited PATH), %VERSION% (the product's) and %MODULE_FILE% (the module's file
+// name). A few commands print what one routine makes of its input (settings, venv, probe, prompt,
+// split); others install the package with msiexec and print the registry's changes (installer_*, in
+// a prefix of their own). VELMAR_SCENARIO_UPDATE=1 rewrites the transcripts.
 #include <windows.h>
 #include <msi.h>
 #include <shlobj.h>
@@ -33,7 +33,7 @@
 #include "tests/support/console_record.h"
 #include "tests/support/installed_files.h"
 #include "tools/explorer/module_copy.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tests/support/registry_snapshot.h"
 #include "tools/explorer/temp_dir.h"
 
@@ -822,6 +822,7 @@ class Scenario {
     ReplaceAll(&text, LocalAppData(), "%LOCALAPPDATA%");
     ReplaceAll(&text, ShortRoot(), "%SHORTROOT%");
     ReplaceAll(&text, Ascii(ProgramFolder()), "%BIN%");
+    ReplaceAll(&text, Ascii(kModuleFileName), "%MODULE_FILE%");
     ReplaceAll(&text, "-" VELMAR_VERSION "-", "-%VERSION%-");
     return text;
   }
@@ -842,6 +843,7 @@ class Scenario {
     ReplaceAll(text, "%LOCALAPPDATA%", LocalAppData());
     ReplaceAll(text, "%BIN%", Ascii(ProgramFolder()));
     ReplaceAll(text, "%VERSION%", VELMAR_VERSION);
+    ReplaceAll(text, "%MODULE_FILE%", Ascii(kModuleFileName));
     if (text->find("%MODULE%") != std::string::npos)
       ReplaceAll(text, "%MODULE%", Ascii(Module().folder()));
   }

@@ -10,7 +10,7 @@
 #include "common/class_id.h"
 #include "velmar_version.h"
 #include "tools/explorer/module_copy.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tools/explorer/resource_counts.h"
 
 namespace {

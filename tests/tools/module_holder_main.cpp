@@ -8,7 +8,7 @@
 #include <objbase.h>
 
 #include "common/class_id.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc != 2 && argc != 3) return 2;

@@ -121,27 +121,8 @@ int AnswerAsPython(const std::vector<std::wstring>& args) {
   return 2;
 }
 
-}  // namespace
-
-int wmain() {
-  // Every start leaves a line beside the program, so a test can tell that nothing started it.
-  std::wstring trace = OwnPath();
-  trace = trace.substr(0, trace.find_last_of(L'\\')) + L"\\standin-starts.txt";
-  if (FILE* file = _wfopen(trace.c_str(), L"ab")) fputs("started\n", file), fclose(file);
-  int count = 0;
-  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
-  std::vector<std::wstring> args(argv, argv + count);
-  LocalFree(argv);
-  if (args.size() < 2 || args[1].compare(0, 2, L"--") != 0 || args[1] == L"--version") {
-    int answer = AnswerAsPython(args);
-    if (Setting("mode", "") == "linger") {  // the exit code comes well after the output ended
-      _close(1);                            // the runtime's descriptors hold the same handles
-      _close(2);
-      Sleep(1500);
-    }
-    return answer;
-  }
-
+// The test's own options (--stdout TEXT, --exit CODE, ...), carried out in order; the exit code.
+int RunScript(const std::vector<std::wstring>& args) {
   int exit_code = 0;
   std::wstring pid_file;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -186,4 +167,28 @@ int wmain() {
     }
   }
   return exit_code;
+}
+
+}  // namespace
+
+int wmain() {
+  // Every start leaves a line beside the program, so a test can tell that nothing started it.
+  std::wstring trace = OwnPath();
+  trace = trace.substr(0, trace.find_last_of(L'\\')) + L"\\standin-starts.txt";
+  if (FILE* file = _wfopen(trace.c_str(), L"ab")) fputs("started\n", file), fclose(file);
+  int count = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::wstring> args(argv, argv + count);
+  LocalFree(argv);
+  if (args.size() < 2 || args[1].compare(0, 2, L"--") != 0 || args[1] == L"--version") {
+    int answer = AnswerAsPython(args);
+    if (Setting("mode", "") == "linger") {  // the exit code comes well after the output ended
+      _close(1);                            // the runtime's descriptors hold the same handles
+      _close(2);
+      Sleep(1500);
+    }
+    return answer;
+  }
+
+  return RunScript(args);
 }

@@ -12,7 +12,7 @@
 #include "tools/explorer/child_process.h"
 #include "tests/support/console_record.h"
 #include "tests/support/debug_string_capture.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tools/explorer/temp_dir.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #include "tools/explorer/child_process.h"
 
 #include "tools/explorer/heap_check.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 #include "tools/explorer/temp_dir.h"
 
 namespace {
@@ -23,6 +23,30 @@ std::string ReadDebugString(HANDLE process, const OUTPUT_DEBUG_STRING_INFO& info
   }
   while (!text.empty() && text.back() == '\0') text.pop_back();
   return text;
+}
+
+// Takes in what one debug event says about the child; the answer to give the debugger.
+DWORD TakeDebugEvent(const DEBUG_EVENT& event, HANDLE process, CapturedRun* run) {
+  const DWORD code = event.u.Exception.ExceptionRecord.ExceptionCode;
+  switch (event.dwDebugEventCode) {
+    case CREATE_PROCESS_DEBUG_EVENT:
+      ScopedHandle{event.u.CreateProcessInfo.hFile}.reset();  // the file handle is ours
+      break;
+    case LOAD_DLL_DEBUG_EVENT:
+      ScopedHandle{event.u.LoadDll.hFile}.reset();
+      break;
+    case OUTPUT_DEBUG_STRING_EVENT:
+      run->debug_lines.push_back(ReadDebugString(process, event.u.DebugString));
+      break;
+    case EXCEPTION_DEBUG_EVENT:
+      if (code == EXCEPTION_ACCESS_VIOLATION && event.u.Exception.dwFirstChance)
+        ++run->access_violations;
+      if (code != EXCEPTION_BREAKPOINT) return DBG_EXCEPTION_NOT_HANDLED;
+      break;
+    default:
+      break;
+  }
+  return DBG_CONTINUE;
 }
 
 }  // namespace
@@ -68,27 +92,7 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
       }
       break;
     }
-    DWORD status = DBG_CONTINUE;
-    switch (event.dwDebugEventCode) {
-      case CREATE_PROCESS_DEBUG_EVENT:
-        ScopedHandle{event.u.CreateProcessInfo.hFile}.reset();  // the file handle is ours
-        break;
-      case LOAD_DLL_DEBUG_EVENT:
-        ScopedHandle{event.u.LoadDll.hFile}.reset();
-        break;
-      case OUTPUT_DEBUG_STRING_EVENT:
-        run.debug_lines.push_back(ReadDebugString(process.hProcess, event.u.DebugString));
-        break;
-      case EXCEPTION_DEBUG_EVENT:
-        if (event.u.Exception.ExceptionRecord.ExceptionCode != EXCEPTION_BREAKPOINT)
-          status = DBG_EXCEPTION_NOT_HANDLED;
-        if (event.u.Exception.ExceptionRecord.ExceptionCode == EXCEPTION_ACCESS_VIOLATION &&
-            event.u.Exception.dwFirstChance)
-          ++run.access_violations;
-        break;
-      default:
-        break;
-    }
+    DWORD status = TakeDebugEvent(event, process.hProcess, &run);
     bool exited = event.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT;
     if (exited) {
       run.exit_code = event.u.ExitProcess.dwExitCode;

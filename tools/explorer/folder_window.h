@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 
 class FolderWindow {
  public:

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 
 // `kind`: stream (the list as a stream), file (as a file name), short (a block smaller than the
 // header), outside (names said to start past the block's end), open (names without their end).

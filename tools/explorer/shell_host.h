@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/class_id.h"
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 
 class ShellHost {
  public:

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "tools/explorer/owners.h"
+#include "common/owners.h"
 
 namespace {
 

@@ -1,0 +1,33 @@
+#include "common/paths.h"
+
+namespace {
+
+DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
+
+}  // namespace
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return false;
+  stamp->write_time = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                      data.ftLastWriteTime.dwLowDateTime;
+  stamp->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  return true;
+}

@@ -1,0 +1,26 @@
+// Questions asked of paths everywhere: what a path names, whether two paths are written the same
+// way, and the stamp that tells one version of a file from the next.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// A folder (or a link to one) is there.
+bool IsFolder(const std::wstring& path);
+// Something that is not a folder is there.
+bool IsFile(const std::wstring& path);
+// The same text but for letter case, as the file system compares names.
+bool SamePath(const std::wstring& a, const std::wstring& b);
+
+// Identifies one version of a file: a changed file has another write time or size.
+struct FileStamp {
+  ULONGLONG write_time = 0;
+  ULONGLONG size = 0;
+  bool operator==(const FileStamp& other) const {
+    return write_time == other.write_time && size == other.size;
+  }
+};
+
+// False when `path` names no file (nothing, or a folder).
+bool ReadFileStamp(const std::wstring& path, FileStamp* stamp);
