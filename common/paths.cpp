@@ -16,8 +16,8 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
+bool SamePath(std::wstring_view a, std::wstring_view b) {
+  return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 

@@ -5,13 +5,14 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 // A folder (or a link to one) is there.
 bool IsFolder(const std::wstring& path);
 // Something that is not a folder is there.
 bool IsFile(const std::wstring& path);
 // The same text but for letter case, as the file system compares names.
-bool SamePath(const std::wstring& a, const std::wstring& b);
+bool SamePath(std::wstring_view a, std::wstring_view b);
 
 // Identifies one version of a file: a changed file has another write time or size.
 struct FileStamp {

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/owners.h"
+#include "common/paths.h"
 
 namespace {
 
@@ -26,10 +27,6 @@ bool IdentityOf(HANDLE handle, Identity* identity) {
 bool Less(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
                               static_cast<int>(b.size()), TRUE) == CSTR_LESS_THAN;
-}
-
-bool Same(const std::wstring& a, const wchar_t* b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b, -1, TRUE) == CSTR_EQUAL;
 }
 
 // What a folder holds; `volume` is the folder's own.
@@ -114,14 +111,14 @@ bool IdentityOf(const std::wstring& path, Identity* identity) {
 bool Listing::HasFolder(const wchar_t* name) const {
   for (const Subfolder& folder : folders) {
     const size_t separator = folder.path.find_last_of(L'\\');
-    if (Same(folder.path.substr(separator + 1), name)) return true;
+    if (SamePath(std::wstring_view(folder.path).substr(separator + 1), name)) return true;
   }
   return false;
 }
 
 bool Listing::HasFile(const wchar_t* name) const {
   for (const std::wstring& file : files)
-    if (Same(file, name)) return true;
+    if (SamePath(file, name)) return true;
   return false;
 }
 

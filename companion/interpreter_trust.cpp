@@ -9,6 +9,7 @@
 
 #include "command/command_utils.h"
 #include "common/owners.h"
+#include "common/paths.h"
 
 namespace {
 
@@ -109,15 +110,10 @@ Descriptor ReadDescriptor(const std::wstring& path) {
   return Descriptor(descriptor);
 }
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-  return CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(),
-                              static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
 bool IsUnder(const std::wstring& path, std::wstring folder) {
   while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
   return !folder.empty() && path.size() > folder.size() && path[folder.size()] == L'\\' &&
-         SameText(path.substr(0, folder.size()), folder);
+         SamePath(std::wstring_view(path).substr(0, folder.size()), folder);
 }
 
 // The file, its folder and each folder above it, ending with the drive's root (X:\ or
@@ -254,7 +250,7 @@ std::wstring SettingsTrust::Refusal(const std::wstring& interpreter) const {
   }
   // The path as written and the one its links lead to: a link can be changed as its target can.
   std::vector<std::wstring> paths = {interpreter};
-  if (!SameText(final, interpreter)) paths.push_back(final);
+  if (!SamePath(final, interpreter)) paths.push_back(final);
   for (const std::wstring& path : paths) {
     std::vector<std::wstring> names = Chain(path);
     std::vector<Descriptor> owned;

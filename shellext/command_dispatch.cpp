@@ -9,6 +9,7 @@
 
 #include "common/fault_point.h"
 #include "common/no_throw.h"
+#include "common/paths.h"
 #include "command/command_utils.h"
 #include "common/text_encoding.h"
 #include "log/log.h"
@@ -74,8 +75,7 @@ std::vector<MenuCommand> MenuCommands(const Config& config, const std::wstring& 
       log_write(LOG_ERROR, L"Interpreter left out, not a full path: \"%s\"", path.c_str());
       continue;
     }
-    if (!commands.empty() && commands[0].project &&
-        CompareStringOrdinal(path.c_str(), -1, commands[0].path.c_str(), -1, TRUE) == CSTR_EQUAL)
+    if (!commands.empty() && commands[0].project && SamePath(path, commands[0].path))
       continue;  // the project's own, already first
     commands.push_back({setting_to_wide(menu_label(entry)), path, false, false, {}});
   }
