@@ -215,6 +215,7 @@ class Host {
     int words;
     bool (*run)(Host& host, const std::wstring& step, const Words& words);
   };
+  static const std::vector<StepKind> kSteps;  // after the class
 
   template <bool (Host::*Method)(const std::wstring&, const Words&)>
   static bool Call(Host& host, const std::wstring& step, const Words& words) {
@@ -224,16 +225,13 @@ class Host {
   bool Step(int argc, wchar_t** argv, int* i) {
     const std::wstring step = argv[*i];
     at_ = *i;
-    for (const std::vector<StepKind>* table : {&MenuSteps(), &InvokeSteps(), &CommandSteps(),
-                                               &SiteSteps(), &ProcessSteps(), &FileSteps()}) {
-      for (const StepKind& kind : *table) {
-        if (step != kind.name) continue;
-        Words words;
-        if (kind.words == kPaths ? !TakePaths(argc, argv, i, &words) : *i + kind.words >= argc)
-          return Unreadable();
-        for (int k = 0; k < kind.words; ++k) words.push_back(argv[++*i]);
-        return kind.run(*this, step, words);
-      }
+    for (const StepKind& kind : kSteps) {
+      if (step != kind.name) continue;
+      Words words;
+      if (kind.words == kPaths ? !TakePaths(argc, argv, i, &words) : *i + kind.words >= argc)
+        return Unreadable();
+      for (int k = 0; k < kind.words; ++k) words.push_back(argv[++*i]);
+      return kind.run(*this, step, words);
     }
     return Unreadable();
   }
@@ -245,83 +243,6 @@ class Host {
   }
 
   static int Number(const std::wstring& word) { return _wtoi(word.c_str()); }
-
-  // The classic menu: initialising, querying, invoking and drawing.
-  static const std::vector<StepKind>& MenuSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"background", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           h.init_ = {L"background", w[0]};
-           Report("background", h.Initialize(h.handler_.get()));
-           return true;
-         }},
-        {L"select", kPaths, Call<&Host::Select>},
-        {L"droplist", kPaths, Call<&Host::Select>},
-        {L"menu", 0, Call<&Host::NewMenu>},
-        {L"hostmenu", 0, Call<&Host::NewMenu>},
-        {L"menu-defaultonly", 0, Call<&Host::NewMenu>},
-        {L"lastid", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           h.last_ = static_cast<UINT>(Number(w[0]));
-           return true;
-         }},
-        {L"again", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.menu_.get() && h.kept_.empty()) return h.Unreadable();
-           HMENU menu = h.menu_.get() ? h.menu_.get() : h.kept_.back()->menu.get();
-           Report("again", h.Query(h.handler_.get(), menu));
-           h.PrintItems(ReadMenu(menu), 0);
-           return true;
-         }},
-        {L"invoke", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           Report("invoke", h.Invoke(MAKEINTRESOURCEA(Number(w[0]))));
-           return true;
-         }},
-        {L"invoke-verb", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           Report("invoke", h.Invoke(std::string(w[0].begin(), w[0].end()).c_str()));
-           return true;
-         }},
-    };
-    return steps;
-  }
-
-  // Invoking, help texts and owner-drawn icons.
-  static const std::vector<StepKind>& InvokeSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"invoke-verb-high", 1, Call<&Host::InvokeHighVerb>},
-        {L"helptext", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.HelpText(), true; }},
-        {L"helptext-null", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           return h.HelpTextWithoutBuffer(), true;
-         }},
-        {L"invoke-short", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           ComPtr<IContextMenu> context;
-           HRESULT hr = h.handler_->QueryInterface(IID_IContextMenu, context.put_void());
-           Report("invoke-short", SUCCEEDED(hr) ? InvokeWithShortRecord(context.get()) : hr);
-           return true;
-         }},
-        {L"hostile-drop", 2,
-         [](Host& h, const std::wstring&, const Words& w) {
-           ComPtr<IDataObject> data = HostileDropList(w[0], w[1]);
-           HRESULT hr = h.handler_->Initialize(nullptr, data.get(), nullptr);
-           std::printf("hostile-drop %s=0x%08lX\n", Utf8(w[0]).c_str(),
-                       static_cast<unsigned long>(hr));
-           return true;
-         }},
-        {L"measure", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.Measure(), true; }},
-        {L"draw", 3,
-         [](Host& h, const std::wstring&, const Words& w) {
-           h.Draw(static_cast<UINT>(Number(w[0])), Number(w[1]), Number(w[2]));
-           return true;
-         }},
-    };
-    return steps;
-  }
 
   bool Select(const std::wstring& step, const Words& paths) {
     init_ = paths;
@@ -357,86 +278,6 @@ class Host {
     Report("invoke", Invoke(base + low));
     VirtualFree(base, 0, MEM_RELEASE);
     return true;
-  }
-
-  // Windows 11's command: its items, site, state, subcommands and invokes.
-  static const std::vector<StepKind>& CommandSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"xselect", kPaths, Call<&Host::SelectFolders>},
-        {L"xmenu", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.ExplorerMenu(), true; }},
-        {L"xinvoke", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           size_t n = static_cast<size_t>(Number(w[0]));
-           Report("xinvoke", n >= 1 && n <= h.subcommands_.size()
-                                 ? h.subcommands_[n - 1]->Invoke(h.items_.get(), nullptr)
-                                 : E_INVALIDARG);
-           return true;
-         }},
-        {L"xitems", kPaths,
-         [](Host& h, const std::wstring&, const Words& w) {
-           Words paths = w;
-           for (std::wstring& path : paths)
-             path = path == L"null" ? L"" : path == L"ThisPC" ? L"This PC" : path;
-           h.items_ = ItemArray(paths);
-           return true;
-         }},
-        {L"xnone", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.items_.reset(), true; }},
-        {L"xempty", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           h.items_ = ItemArray({});
-           return true;
-         }},
-        {L"xlong", 3,
-         [](Host& h, const std::wstring&, const Words& w) {
-           h.LongPath(w[0], static_cast<size_t>(Number(w[1])), w[2]);
-           return true;
-         }},
-    };
-    return steps;
-  }
-
-  // The folder window as the command's site, and the command's state and list.
-  static const std::vector<StepKind>& SiteSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"xsite", 2, Call<&Host::MakeSite>},
-        {L"xsite-refs", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.window_) return h.Unreadable();
-           std::printf("xsite-refs %ld\n", h.window_->HeldByOthers());
-           return true;
-         }},
-        {L"xsetsite", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.command_ || !h.window_) return h.Unreadable();
-           h.GiveSite();
-           return true;
-         }},
-        {L"xsetsite-null", 0, Call<&Host::ClearSite>},
-        {L"xgetsite", 0, Call<&Host::ShowSite>},
-        {L"xrelease", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.command_.reset(), true; }},
-        {L"xstate", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.command_) return h.Unreadable();
-           EXPCMDSTATE state = 0xFF;
-           HRESULT hr = h.command_->GetState(h.items_.get(), TRUE, &state);
-           std::printf("xstate=0x%08lX state=0x%lX\n", static_cast<unsigned long>(hr),
-                       static_cast<unsigned long>(state));
-           return true;
-         }},
-        {L"xnull", 0, Call<&Host::NullItems>},
-        {L"xenum", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.command_) return h.Unreadable();
-           h.EnumeratorContract();
-           return true;
-         }},
-        {L"xcompare", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.ExplorerCompare(), true; }},
-    };
-    return steps;
   }
 
   bool SelectFolders(const std::wstring&, const Words& paths) {
@@ -495,89 +336,6 @@ class Host {
       std::printf("xnull xinvoke %zu=0x%08lX\n", n + 1,
                   static_cast<unsigned long>(subcommands_[n]->Invoke(items.get(), nullptr)));
     return true;
-  }
-
-  // Handler objects, the module's life, the process and its files.
-  static const std::vector<StepKind>& ProcessSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"new", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           h.menu_.reset();
-           return h.Create();
-         }},
-        {L"another", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           h.kept_.emplace_back(new Kept{std::move(h.handler_), UniqueMenu(h.menu_.release())});
-           return h.Create();
-         }},
-        {L"drop-kept", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.kept_.clear(), true; }},
-        {L"alive", 0, Call<&Host::Alive>},
-        {L"soak", 1,
-         [](Host& h, const std::wstring&, const Words& w) { return h.Soak(Number(w[0])), true; }},
-        {L"unload", 0, [](Host& h, const std::wstring&, const Words&) { return h.Unload(), true; }},
-        {L"free-unused", 0,
-         [](Host&, const std::wstring&, const Words&) { return CoFreeUnusedLibraries(), true; }},
-        {L"can-unload", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           h.Finish();
-           HRESULT hr = ModuleCanUnload();
-           ResourceCounts now = CountResources();
-           std::printf("can-unload=0x%08lX gdi-left=%ld\n", static_cast<unsigned long>(hr),
-                       now.gdi_objects - h.start_.gdi_objects);
-           return true;
-         }},
-        {L"unload-race", 0,
-         [](Host& h, const std::wstring&, const Words&) { return h.UnloadRace(); }},
-    };
-    return steps;
-  }
-
-  // Settings spread over folders, the process's variables and memory, and files.
-  static const std::vector<StepKind>& FileSteps() {
-    static const std::vector<StepKind> steps = {
-        {L"spread", 4,
-         [](Host& h, const std::wstring&, const Words& w) {
-           return h.Spread(Number(w[0]), w[1], w[2], w[3]), true;
-         }},
-        {L"wait", 1,
-         [](Host&, const std::wstring&, const Words& w) {
-           return Sleep(static_cast<DWORD>(Number(w[0]))), true;
-         }},
-        {L"icon", 2,
-         [](Host&, const std::wstring&, const Words& w) {
-           Report("icon", WriteIcon(w[0], w[1]) ? S_OK : E_FAIL);
-           return true;
-         }},
-        {L"getenv", 1, Call<&Host::ShowVariable>},
-        {L"watch", 1,
-         [](Host& h, const std::wstring&, const Words& w) {
-           return h.watcher_.reset(new Watcher(w[0])), true;
-         }},
-        {L"watched", 0,
-         [](Host& h, const std::wstring&, const Words&) {
-           if (!h.watcher_) return h.Unreadable();
-           std::printf("watched %s: %s\n", Utf8(h.watcher_->name()).c_str(),
-                       h.watcher_->Stop() ? "changed" : "unchanged");
-           h.watcher_.reset();
-           return true;
-         }},
-        {L"peakmem", 1, Call<&Host::PeakMemory>},
-        {L"write", 2,
-         [](Host&, const std::wstring&, const Words& w) {
-           Report("write", WriteTextFile(w[0], Utf8(w[1])) ? S_OK : E_FAIL);
-           return true;
-         }},
-        {L"delete", 1,
-         [](Host&, const std::wstring&, const Words& w) {
-           Report("delete", DeleteFileW(w[0].c_str()) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
-           return true;
-         }},
-        {L"stamp", 1, Call<&Host::Stamp>},
-        {L"restamp", 1, Call<&Host::Stamp>},
-        {L"later", 1, Call<&Host::Stamp>},
-    };
-    return steps;
   }
 
   bool Alive(const std::wstring&, const Words&) {
@@ -1066,6 +824,213 @@ class Host {
   std::vector<ComPtr<IExplorerCommand>> subcommands_;
   std::unique_ptr<Watcher> watcher_;
   std::unique_ptr<FolderWindow> window_;  // its objects live on while the command holds them
+};
+
+const std::vector<Host::StepKind> Host::kSteps = {
+    // The classic menu: initialising, querying, invoking and drawing.
+    {L"background", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       h.init_ = {L"background", w[0]};
+       Report("background", h.Initialize(h.handler_.get()));
+       return true;
+     }},
+    {L"select", kPaths, Call<&Host::Select>},
+    {L"droplist", kPaths, Call<&Host::Select>},
+    {L"menu", 0, Call<&Host::NewMenu>},
+    {L"hostmenu", 0, Call<&Host::NewMenu>},
+    {L"menu-defaultonly", 0, Call<&Host::NewMenu>},
+    {L"lastid", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       h.last_ = static_cast<UINT>(Number(w[0]));
+       return true;
+     }},
+    {L"again", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.menu_.get() && h.kept_.empty()) return h.Unreadable();
+       HMENU menu = h.menu_.get() ? h.menu_.get() : h.kept_.back()->menu.get();
+       Report("again", h.Query(h.handler_.get(), menu));
+       h.PrintItems(ReadMenu(menu), 0);
+       return true;
+     }},
+    {L"invoke", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       Report("invoke", h.Invoke(MAKEINTRESOURCEA(Number(w[0]))));
+       return true;
+     }},
+    {L"invoke-verb", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       Report("invoke", h.Invoke(std::string(w[0].begin(), w[0].end()).c_str()));
+       return true;
+     }},
+    // Invoking, help texts and owner-drawn icons.
+    {L"invoke-verb-high", 1, Call<&Host::InvokeHighVerb>},
+    {L"helptext", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.HelpText(), true; }},
+    {L"helptext-null", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       return h.HelpTextWithoutBuffer(), true;
+     }},
+    {L"invoke-short", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       ComPtr<IContextMenu> context;
+       HRESULT hr = h.handler_->QueryInterface(IID_IContextMenu, context.put_void());
+       Report("invoke-short", SUCCEEDED(hr) ? InvokeWithShortRecord(context.get()) : hr);
+       return true;
+     }},
+    {L"hostile-drop", 2,
+     [](Host& h, const std::wstring&, const Words& w) {
+       ComPtr<IDataObject> data = HostileDropList(w[0], w[1]);
+       HRESULT hr = h.handler_->Initialize(nullptr, data.get(), nullptr);
+       std::printf("hostile-drop %s=0x%08lX\n", Utf8(w[0]).c_str(),
+                   static_cast<unsigned long>(hr));
+       return true;
+     }},
+    {L"measure", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.Measure(), true; }},
+    {L"draw", 3,
+     [](Host& h, const std::wstring&, const Words& w) {
+       h.Draw(static_cast<UINT>(Number(w[0])), Number(w[1]), Number(w[2]));
+       return true;
+     }},
+    // Windows 11's command: its items, site, state, subcommands and invokes.
+    {L"xselect", kPaths, Call<&Host::SelectFolders>},
+    {L"xmenu", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.ExplorerMenu(), true; }},
+    {L"xinvoke", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       size_t n = static_cast<size_t>(Number(w[0]));
+       Report("xinvoke", n >= 1 && n <= h.subcommands_.size()
+                             ? h.subcommands_[n - 1]->Invoke(h.items_.get(), nullptr)
+                             : E_INVALIDARG);
+       return true;
+     }},
+    {L"xitems", kPaths,
+     [](Host& h, const std::wstring&, const Words& w) {
+       Words paths = w;
+       for (std::wstring& path : paths)
+         path = path == L"null" ? L"" : path == L"ThisPC" ? L"This PC" : path;
+       h.items_ = ItemArray(paths);
+       return true;
+     }},
+    {L"xnone", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.items_.reset(), true; }},
+    {L"xempty", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       h.items_ = ItemArray({});
+       return true;
+     }},
+    {L"xlong", 3,
+     [](Host& h, const std::wstring&, const Words& w) {
+       h.LongPath(w[0], static_cast<size_t>(Number(w[1])), w[2]);
+       return true;
+     }},
+    // The folder window as the command's site, and the command's state and list.
+    {L"xsite", 2, Call<&Host::MakeSite>},
+    {L"xsite-refs", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.window_) return h.Unreadable();
+       std::printf("xsite-refs %ld\n", h.window_->HeldByOthers());
+       return true;
+     }},
+    {L"xsetsite", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.command_ || !h.window_) return h.Unreadable();
+       h.GiveSite();
+       return true;
+     }},
+    {L"xsetsite-null", 0, Call<&Host::ClearSite>},
+    {L"xgetsite", 0, Call<&Host::ShowSite>},
+    {L"xrelease", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.command_.reset(), true; }},
+    {L"xstate", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.command_) return h.Unreadable();
+       EXPCMDSTATE state = 0xFF;
+       HRESULT hr = h.command_->GetState(h.items_.get(), TRUE, &state);
+       std::printf("xstate=0x%08lX state=0x%lX\n", static_cast<unsigned long>(hr),
+                   static_cast<unsigned long>(state));
+       return true;
+     }},
+    {L"xnull", 0, Call<&Host::NullItems>},
+    {L"xenum", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.command_) return h.Unreadable();
+       h.EnumeratorContract();
+       return true;
+     }},
+    {L"xcompare", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.ExplorerCompare(), true; }},
+    // Handler objects, the module's life, the process and its files.
+    {L"new", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       h.menu_.reset();
+       return h.Create();
+     }},
+    {L"another", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       h.kept_.emplace_back(new Kept{std::move(h.handler_), UniqueMenu(h.menu_.release())});
+       return h.Create();
+     }},
+    {L"drop-kept", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.kept_.clear(), true; }},
+    {L"alive", 0, Call<&Host::Alive>},
+    {L"soak", 1,
+     [](Host& h, const std::wstring&, const Words& w) { return h.Soak(Number(w[0])), true; }},
+    {L"unload", 0, [](Host& h, const std::wstring&, const Words&) { return h.Unload(), true; }},
+    {L"free-unused", 0,
+     [](Host&, const std::wstring&, const Words&) { return CoFreeUnusedLibraries(), true; }},
+    {L"can-unload", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       h.Finish();
+       HRESULT hr = ModuleCanUnload();
+       ResourceCounts now = CountResources();
+       std::printf("can-unload=0x%08lX gdi-left=%ld\n", static_cast<unsigned long>(hr),
+                   now.gdi_objects - h.start_.gdi_objects);
+       return true;
+     }},
+    {L"unload-race", 0,
+     [](Host& h, const std::wstring&, const Words&) { return h.UnloadRace(); }},
+    // Settings spread over folders, the process's variables and memory, and files.
+    {L"spread", 4,
+     [](Host& h, const std::wstring&, const Words& w) {
+       return h.Spread(Number(w[0]), w[1], w[2], w[3]), true;
+     }},
+    {L"wait", 1,
+     [](Host&, const std::wstring&, const Words& w) {
+       return Sleep(static_cast<DWORD>(Number(w[0]))), true;
+     }},
+    {L"icon", 2,
+     [](Host&, const std::wstring&, const Words& w) {
+       Report("icon", WriteIcon(w[0], w[1]) ? S_OK : E_FAIL);
+       return true;
+     }},
+    {L"getenv", 1, Call<&Host::ShowVariable>},
+    {L"watch", 1,
+     [](Host& h, const std::wstring&, const Words& w) {
+       return h.watcher_.reset(new Watcher(w[0])), true;
+     }},
+    {L"watched", 0,
+     [](Host& h, const std::wstring&, const Words&) {
+       if (!h.watcher_) return h.Unreadable();
+       std::printf("watched %s: %s\n", Utf8(h.watcher_->name()).c_str(),
+                   h.watcher_->Stop() ? "changed" : "unchanged");
+       h.watcher_.reset();
+       return true;
+     }},
+    {L"peakmem", 1, Call<&Host::PeakMemory>},
+    {L"write", 2,
+     [](Host&, const std::wstring&, const Words& w) {
+       Report("write", WriteTextFile(w[0], Utf8(w[1])) ? S_OK : E_FAIL);
+       return true;
+     }},
+    {L"delete", 1,
+     [](Host&, const std::wstring&, const Words& w) {
+       Report("delete", DeleteFileW(w[0].c_str()) ? S_OK : HRESULT_FROM_WIN32(GetLastError()));
+       return true;
+     }},
+    {L"stamp", 1, Call<&Host::Stamp>},
+    {L"restamp", 1, Call<&Host::Stamp>},
+    {L"later", 1, Call<&Host::Stamp>},
 };
 
 }  // namespace
