@@ -60,13 +60,17 @@ std::wstring VenvVersion(const std::wstring& environment) {
   return ReadVenvRecord(environment, &lines) ? VenvVersion(lines) : L"";
 }
 
-std::wstring VenvVersion(const std::vector<std::wstring>& lines) {
+bool VenvValue(const std::vector<std::wstring>& lines, const std::wstring& key,
+               std::wstring* value) {
   std::wstring text;
   for (const std::wstring& line : lines) text += line + L"\n";
+  return CommandUtils::pyvenv_value(text, key, *value);
+}
+
+std::wstring VenvVersion(const std::vector<std::wstring>& lines) {
   std::wstring value;
-  if (CommandUtils::pyvenv_value(text, L"version", value) && !VersionText(value).empty())
-    return value;
-  if (!CommandUtils::pyvenv_value(text, L"version_info", value)) return L"";
+  if (VenvValue(lines, L"version", &value) && !VersionText(value).empty()) return value;
+  if (!VenvValue(lines, L"version_info", &value)) return L"";
   value = value.substr(0, value.find_first_not_of(L"0123456789."));
   while (!value.empty() && value.back() == L'.') value.pop_back();
   return VersionText(value);
@@ -74,14 +78,14 @@ std::wstring VenvVersion(const std::vector<std::wstring>& lines) {
 
 std::wstring CondaVersion(const std::wstring& prefix) {
   WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((prefix + L"\\conda-meta\\python-*.json").c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return L"";
+  const UniqueSearch search(
+      FindFirstFileW((prefix + L"\\conda-meta\\python-*.json").c_str(), &entry));
+  if (!search) return L"";
   std::wstring version;
   do {  // python-3.11.5-h1234_0.json, not python-dateutil-2.8.2-....json or python_abi-...
     const std::wstring rest = entry.cFileName + 7;
     if (!rest.empty() && iswdigit(rest[0])) version = VersionText(rest.substr(0, rest.find(L'-')));
-  } while (version.empty() && FindNextFileW(search, &entry));
-  FindClose(search);
+  } while (version.empty() && FindNextFileW(search.get(), &entry));
   return version;
 }
 

@@ -22,6 +22,9 @@ bool IsFullVersion(const std::wstring& text);
 
 // The lines of `environment`'s pyvenv.cfg; false when it cannot be read.
 bool ReadVenvRecord(const std::wstring& environment, std::vector<std::wstring>* lines);
+// The value of `key` in those lines, as a pyvenv.cfg is read; false when it has none.
+bool VenvValue(const std::vector<std::wstring>& lines, const std::wstring& key,
+               std::wstring* value);
 // A pyvenv.cfg's `version`, else the numbers `version_info` starts with (3.11.4.final.0 gives
 // 3.11.4); empty when neither is a version.
 std::wstring VenvVersion(const std::vector<std::wstring>& lines);

@@ -67,10 +67,7 @@ bool ReadEnvironment(const std::wstring& folder, bool conda, ProjectEnvironment*
     std::vector<std::wstring> lines;
     ReadVenvRecord(folder, &lines);
     environment->version = VenvVersion(lines);
-    std::wstring text;
-    for (const std::wstring& line : lines) text += line + L"\n";
-    if (!CommandUtils::pyvenv_value(text, L"prompt", environment->name) ||
-        environment->name.empty())
+    if (!VenvValue(lines, L"prompt", &environment->name) || environment->name.empty())
       environment->name = name;
     environment->path_prefix = CommandUtils::python_path_prefix(environment->interpreter);
   }
@@ -99,6 +96,9 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
   if (start_folder.empty() || OnNetwork(start_folder)) return false;
   std::wstring folder = start_folder;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  std::vector<std::wstring> names(std::begin(kProjectEnvironmentFolders),
+                                  std::end(kProjectEnvironmentFolders));
+  names.push_back(std::wstring(kPixiEnvironments) + L"\\default");
   std::wstring up;
   for (int level = 0; level <= kProjectLevelsUp; ++level) {
     if (level > 0) {
@@ -109,9 +109,6 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       if (folder.empty() || IsDriveRoot(folder)) break;
     }
     const std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
-    std::vector<std::wstring> names(std::begin(kProjectEnvironmentFolders),
-                                    std::end(kProjectEnvironmentFolders));
-    names.push_back(std::wstring(kPixiEnvironments) + L"\\default");
     for (const std::wstring& name : names) {
       const std::wstring candidate = base + name;
       if (!IsFolder(candidate)) continue;  // the one query a folder costs when absent

@@ -56,6 +56,15 @@ struct KernelHandle {
 };
 
 using ScopedHandle = Owned<KernelHandle>;
+
+// A search that FindFirstFileW began: INVALID_HANDLE_VALUE means none.
+struct FileSearch {
+  using Value = HANDLE;
+  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
+  static bool Held(HANDLE value) { return value && value != INVALID_HANDLE_VALUE; }
+  static void Release(HANDLE value) { FindClose(value); }
+};
+using UniqueSearch = Owned<FileSearch>;
 using UniqueIcon = Owned<HeldUnlessNull<HICON, &DestroyIcon>>;
 using UniqueBitmap = Owned<HeldUnlessNull<HBITMAP, &DeleteObject>>;
 using UniqueMenu = Owned<HeldUnlessNull<HMENU, &DestroyMenu>>;

@@ -103,8 +103,8 @@ bool StorePackageOf(const std::wstring& alias, const std::wstring& program_files
   const std::wstring packages = program_files + L"\\WindowsApps\\";
   const std::wstring pattern = family.substr(0, separator) + L"_*__" + family.substr(separator + 1);
   WIN32_FIND_DATAW entry;
-  HANDLE search = FindFirstFileW((packages + pattern).c_str(), &entry);
-  if (search == INVALID_HANDLE_VALUE) return false;
+  const UniqueSearch search(FindFirstFileW((packages + pattern).c_str(), &entry));
+  if (!search) return false;
   bool found = false;
   do {
     const std::wstring executable = packages + entry.cFileName + L"\\python.exe";
@@ -114,7 +114,6 @@ bool StorePackageOf(const std::wstring& alias, const std::wstring& program_files
       *package = {executable, version};
       found = true;
     }
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
+  } while (FindNextFileW(search.get(), &entry));
   return found;
 }
