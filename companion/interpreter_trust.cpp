@@ -5,7 +5,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "command/command_utils.h"
 #include "common/owners.h"
@@ -21,10 +20,7 @@ constexpr ACCESS_MASK kChangeFile =
     FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER;
 constexpr ACCESS_MASK kChangeFolder = DELETE | WRITE_DAC | WRITE_OWNER;
 
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using Descriptor = std::unique_ptr<void, LocalFreer>;
+using Descriptor = LocalMemory<PSECURITY_DESCRIPTOR>;
 
 ACCESS_MASK Specific(ACCESS_MASK mask) {
   if (mask & GENERIC_ALL) mask |= FILE_ALL_ACCESS;
@@ -106,7 +102,7 @@ Descriptor ReadDescriptor(const std::wstring& path) {
   if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
                             OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, nullptr,
                             nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS)
-    return nullptr;
+    return Descriptor();
   return Descriptor(descriptor);
 }
 
