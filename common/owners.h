@@ -47,24 +47,17 @@ struct HeldUnlessNull {
   static void Release(T value) { Releaser(value); }
 };
 
-// A kernel object: null and INVALID_HANDLE_VALUE both mean none.
-struct KernelHandle {
+// A handle for which null and INVALID_HANDLE_VALUE both mean none.
+template <auto Releaser>
+struct HeldUnlessInvalid {
   using Value = HANDLE;
   static HANDLE Empty() { return nullptr; }
   static bool Held(HANDLE value) { return value && value != INVALID_HANDLE_VALUE; }
-  static void Release(HANDLE value) { CloseHandle(value); }
+  static void Release(HANDLE value) { Releaser(value); }
 };
 
-using ScopedHandle = Owned<KernelHandle>;
-
-// A search that FindFirstFileW began: INVALID_HANDLE_VALUE means none.
-struct FileSearch {
-  using Value = HANDLE;
-  static HANDLE Empty() { return INVALID_HANDLE_VALUE; }
-  static bool Held(HANDLE value) { return value && value != INVALID_HANDLE_VALUE; }
-  static void Release(HANDLE value) { FindClose(value); }
-};
-using UniqueSearch = Owned<FileSearch>;
+using ScopedHandle = Owned<HeldUnlessInvalid<&CloseHandle>>;  // a kernel object
+using UniqueSearch = Owned<HeldUnlessInvalid<&FindClose>>;    // begun by FindFirstFileW
 using UniqueIcon = Owned<HeldUnlessNull<HICON, &DestroyIcon>>;
 using UniqueBitmap = Owned<HeldUnlessNull<HBITMAP, &DeleteObject>>;
 using UniqueMenu = Owned<HeldUnlessNull<HMENU, &DestroyMenu>>;
