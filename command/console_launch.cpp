@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <boost/algorithm/string/replace.hpp>
-#include <boost/algorithm/string/trim.hpp>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "command/command_utils.h"
+#include "common/classic_text.h"
 #include "common/owners.h"
 #include "log/log.h"
 
@@ -113,7 +113,7 @@ bool split_command_line(const std::wstring& command_line, std::wstring& program,
     if (end == std::wstring::npos) end = command_line.size();
   }
   program = argv.get()[0];
-  arguments = boost::algorithm::trim_left_copy(command_line.substr(end));
+  arguments = TrimLeftCopy(command_line.substr(end));
   return true;
 }
 
@@ -138,8 +138,7 @@ bool open_console(const std::wstring& interpreter, const std::wstring& command_t
       boost::algorithm::replace_all_copy(expanded, L"__PROMPT__", prompt_command);
   std::wstring program, arguments;
   // An empty line would name the host's own program (Explorer) as the one to start.
-  if (boost::algorithm::trim_copy(command_line).empty() ||
-      !split_command_line(command_line, program, arguments)) {
+  if (TrimCopy(command_line).empty() || !split_command_line(command_line, program, arguments)) {
     log_write(LOG_ERROR, L"CommandUtils::split_command_line fail");
     return false;
   }

@@ -6,14 +6,13 @@
 #include <boost/algorithm/string/erase.hpp>
 #include <boost/algorithm/string/regex.hpp>
 #include <boost/algorithm/string/replace.hpp>
-#include <boost/algorithm/string/trim.hpp>
-#include <boost/algorithm/string/case_conv.hpp>
 #include <boost/regex.hpp>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "command/command_utils.h"
+#include "common/classic_text.h"
 #include "common/owners.h"
 #include "common/text_encoding.h"
 
@@ -197,7 +196,7 @@ bool get_environment(EnvironmentMap& env) {
   for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1) {
     const wchar_t* equals = wcschr(entry, L'=');
     if (!equals || equals == entry) continue;  // "=C:=C:\" and the like
-    env[boost::algorithm::to_upper_copy(std::wstring(entry, equals))] = equals + 1;
+    env[UpperCopy(std::wstring(entry, equals))] = equals + 1;
   }
   FreeEnvironmentStringsW(block);
   return true;
@@ -299,11 +298,11 @@ bool probe_python(const std::wstring& interpreter, std::wstring& version, std::w
     for (size_t start = 0; text.empty() && start < output.size();) {
       size_t end = output.find_first_of("\r\n", start);
       if (end == std::string::npos) end = output.size();
-      text = boost::algorithm::trim_copy(to_wide(output.substr(start, end - start), CP_ACP));
+      text = TrimCopy(to_wide(output.substr(start, end - start), CP_ACP));
       start = end + 1;
     }
     regex_erase_all(text, L"^Python|^python");
-    version = boost::algorithm::trim_copy(text).substr(0, kPromptPartLimit);
+    version = TrimCopy(text).substr(0, kPromptPartLimit);
   }
 
   if (!run_process(quoted + L" -c \"import struct;import sys;sys.exit(8*struct.calcsize('P'))\"",

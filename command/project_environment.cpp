@@ -9,40 +9,85 @@
 #include "common/owners.h"
 #include "command/interpreter_records.h"
 #include "common/paths.h"
+#include "common/recent_map.h"
 #include "log/log.h"
 
 namespace {
 
 bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
 
-// A drive's type, asked of the system at most once every few seconds per letter: on some systems
-// the question costs more than all the lookups of a right-click together.
-UINT DriveType(wchar_t letter) {
+// What a right-click needs to know of a drive, asked of the system at most once every few seconds
+// per letter: on some systems the questions cost more than all the lookups of a right-click
+// together.
+struct DriveFacts {
+  UINT type = DRIVE_UNKNOWN;
+  bool folder_times = false;  // folders' write times follow their entries (NTFS, ReFS)
+};
+
+DriveFacts FactsOfDrive(wchar_t letter) {
   constexpr ULONGLONG kKeptMs = 5000;
   static SRWLOCK lock = SRWLOCK_INIT;
   static struct {
-    UINT type;
+    DriveFacts facts;
     ULONGLONG asked;  // 0: never
   } known[26] = {};
   const wchar_t upper = letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter;
-  if (upper < L'A' || upper > L'Z') return DRIVE_UNKNOWN;
+  if (upper < L'A' || upper > L'Z') return {};
   const ULONGLONG now = GetTickCount64();
   auto& drive = known[upper - L'A'];
   {
     ExclusiveLock hold(&lock);
-    if (drive.asked != 0 && now - drive.asked < kKeptMs) return drive.type;
+    if (drive.asked != 0 && now - drive.asked < kKeptMs) return drive.facts;
   }
   const wchar_t root[] = {upper, L':', L'\\', L'\0'};
-  const UINT type = GetDriveTypeW(root);
+  DriveFacts facts;
+  facts.type = GetDriveTypeW(root);
+  wchar_t file_system[MAX_PATH + 1] = {};
+  if (facts.type == DRIVE_FIXED &&
+      GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, file_system, MAX_PATH + 1))
+    facts.folder_times =
+        lstrcmpiW(file_system, L"NTFS") == 0 || lstrcmpiW(file_system, L"ReFS") == 0;
   ExclusiveLock hold(&lock);
-  drive = {type, now | 1};
-  return type;
+  drive = {facts, now | 1};
+  return facts;
 }
 
 bool OnNetwork(const std::wstring& folder) {
   if (folder.size() < 3 || folder[1] != L':') return true;  // \\server\share, or no drive at all
-  return DriveType(folder[0]) == DRIVE_REMOTE;
+  return FactsOfDrive(folder[0]).type == DRIVE_REMOTE;
 }
+
+// Folders seen to hold no environment under any of the names, each with its stamp then: while the
+// stamp is the same, no entry was made there since, and the folder is not looked in again.
+class FoldersWithout {
+ public:
+  static constexpr size_t kLimit = 256;
+  static FoldersWithout& Instance() {
+    static FoldersWithout folders;
+    return folders;
+  }
+  bool Has(const std::wstring& folder, const FileStamp& stamp) {
+    ExclusiveLock hold(&lock_);
+    const FileStamp* seen = folders_.Find(folder);
+    return seen && *seen == stamp;
+  }
+  // Kept only when the stamp is a few seconds old: two changes within the clock's resolution
+  // may leave a folder with the same write time.
+  void Keep(const std::wstring& folder, const FileStamp& stamp) {
+    constexpr ULONGLONG kSettledTicks = 2ull * 10000000;  // 2 s in 100 ns units
+    FILETIME now_time;
+    GetSystemTimeAsFileTime(&now_time);
+    const ULONGLONG now =
+        (static_cast<ULONGLONG>(now_time.dwHighDateTime) << 32) | now_time.dwLowDateTime;
+    if (now < stamp.write_time || now - stamp.write_time < kSettledTicks) return;
+    ExclusiveLock hold(&lock_);
+    folders_.Keep(folder, stamp);
+  }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  RecentMap<std::wstring, FileStamp> folders_{kLimit};
+};
 
 // conda's activation puts these first on PATH, in this order.
 std::wstring CondaPathPrefix(const std::wstring& prefix) {
@@ -94,6 +139,7 @@ std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
 
 bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment* found) {
   if (start_folder.empty() || OnNetwork(start_folder)) return false;
+  const bool folder_times = FactsOfDrive(start_folder[0]).folder_times;
   std::wstring folder = start_folder;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
   std::vector<std::wstring> names(std::begin(kProjectEnvironmentFolders),
@@ -109,9 +155,17 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       if (folder.empty() || IsDriveRoot(folder)) break;
     }
     const std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
+    FileStamp stamp;
+    const bool stamped = folder_times && ReadFolderStamp(folder, &stamp);
+    if (stamped && FoldersWithout::Instance().Has(folder, stamp)) {
+      if (IsDriveRoot(folder)) break;
+      continue;
+    }
+    bool named = false;
     for (const std::wstring& name : names) {
       const std::wstring candidate = base + name;
       if (!IsFolder(candidate)) continue;  // the one query a folder costs when absent
+      named = true;
       const std::wstring interpreter = EnvironmentInterpreter(candidate);
       if (interpreter.empty()) continue;
       const bool conda = interpreter == candidate + L"\\python.exe";
@@ -121,6 +175,9 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       *found = environment;
       return true;
     }
+    // pixi's environments lie two folders down: .pixi itself must be absent too.
+    if (stamped && !named && !IsFolder(base + kPixiFolder))
+      FoldersWithout::Instance().Keep(folder, stamp);
     if (IsDriveRoot(folder)) break;
   }
   return false;

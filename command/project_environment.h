@@ -17,6 +17,7 @@ struct ProjectEnvironment {
 // then pixi's default environment in kPixiEnvironments.
 inline constexpr const wchar_t* kProjectEnvironmentFolders[] = {L".venv", L"venv", L"env",
                                                                 L".conda"};
+constexpr wchar_t kPixiFolder[] = L".pixi";
 constexpr wchar_t kPixiEnvironments[] = L".pixi\\envs";
 
 // What an environment folder may be: a virtual environment (pyvenv.cfg beside

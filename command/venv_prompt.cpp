@@ -1,17 +1,15 @@
 // The name of the virtual environment an interpreter belongs to.
 #include <windows.h>
 
-#include <boost/algorithm/string/erase.hpp>
-#include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/regex.hpp>
 #include <boost/algorithm/string/replace.hpp>
-#include <boost/algorithm/string/trim.hpp>
 #include <boost/regex.hpp>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "command/command_utils.h"
+#include "common/classic_text.h"
 #include "common/owners.h"
 #include "common/paths.h"
 #include "common/text_encoding.h"
@@ -38,9 +36,8 @@ bool pyvenv_value(const std::wstring& text, const std::wstring& key, std::wstrin
     if (end == std::wstring::npos) end = text.size();
     std::wstring line = text.substr(start, end - start);
     size_t equals = line.find(L'=');
-    if (equals != std::wstring::npos &&
-        boost::algorithm::iequals(boost::algorithm::trim_copy(line.substr(0, equals)), key)) {
-      value = boost::algorithm::trim_copy(line.substr(equals + 1));
+    if (equals != std::wstring::npos && EqualsNoCase(TrimCopy(line.substr(0, equals)), key)) {
+      value = TrimCopy(line.substr(equals + 1));
       if (value.size() >= 2 && (value.front() == L'"' || value.front() == L'\'') &&
           value.back() == value.front())
         value = value.substr(1, value.size() - 2);
@@ -58,7 +55,7 @@ bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt) {
   // The environment's own record: above Scripts\ (a virtual environment), or beside the
   // interpreter.
   std::vector<std::wstring> roots;
-  if (boost::algorithm::iequals(base_name(folder), L"Scripts")) roots.push_back(dir_name(folder));
+  if (EqualsNoCase(base_name(folder), L"Scripts")) roots.push_back(dir_name(folder));
   roots.push_back(folder);
   for (const std::wstring& root : roots) {
     std::wstring config_path = root + L"\\" + kVenvConfigName;
@@ -79,7 +76,7 @@ bool get_venv_prompt(const std::wstring& interpreter, std::wstring& prompt) {
   // names nothing.
   for (const std::wstring& match : regex_find_all(decode_text(bytes), kPromptPattern)) {
     if (match.find(L'%') != std::wstring::npos) continue;
-    std::wstring name = boost::algorithm::ierase_first_copy(match, L"PROMPT=(");
+    std::wstring name = EraseFirstNoCase(match, L"PROMPT=(");
     prompt = boost::algorithm::replace_all_copy(name, L")", L"");
     return true;
   }

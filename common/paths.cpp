@@ -21,13 +21,25 @@ bool SamePath(std::wstring_view a, std::wstring_view b) {
                               static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
 }
 
-bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
+namespace {
+
+bool ReadStamp(const std::wstring& path, bool folder, FileStamp* stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+      ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder)
     return false;
   stamp->write_time = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
                       data.ftLastWriteTime.dwLowDateTime;
   stamp->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
+}
+
+}  // namespace
+
+bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
+  return ReadStamp(path, false, stamp);
+}
+
+bool ReadFolderStamp(const std::wstring& path, FileStamp* stamp) {
+  return ReadStamp(path, true, stamp);
 }

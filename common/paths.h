@@ -25,3 +25,6 @@ struct FileStamp {
 
 // False when `path` names no file (nothing, or a folder).
 bool ReadFileStamp(const std::wstring& path, FileStamp* stamp);
+// A folder's write time, which changes when an entry is made, removed or renamed in it (on NTFS
+// and ReFS); false when `path` names no folder.
+bool ReadFolderStamp(const std::wstring& path, FileStamp* stamp);

@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
-# Prints the cost of one right-click under Wine (see tools/menu_benchmark_main.cpp).
-#   benchmark.sh [CYCLES [SOAK]]   ours: with icons, without, with none; a soak; the probe
-#   benchmark.sh --peer [CYCLES] [FIRSTS]
-#                                  ours against 7-Zip's Explorer extension in one prefix:
-#                                  alternating right-clicks, then FIRSTS (default 10) first
-#                                  right-clicks of fresh processes, each handler in turn. The
-#                                  peer DLL is VELMAR_PEER_DLL, or built by the peer script
-#                                  (VELMAR_PEER_BUILDER, default ../shared/tools/build-peer-7zip.sh).
+# Prints what a right-click costs under Wine (tools/menu_benchmark_main.cpp), against a floor
+# handler that reads nothing (tools/floor/) and, with --peer, against 7-Zip's Explorer extension.
+#   benchmark.sh [CYCLES [SOAK]]   ours: with icons, without, with none; a soak; the folder's own
+#                                  environment; the probe
+#   benchmark.sh --peer [CYCLES [FIRSTS]]
+#                                  the module's size; ours, 7-Zip's and the floor's steady
+#                                  right-clicks (both menus, both orders) in one process; the first
+#                                  right-click of FIRSTS (default 10) fresh processes each, in both
+#                                  orders; memory over 1,000 right-clicks. The peer DLL is
+#                                  VELMAR_PEER_DLL, or built by VELMAR_PEER_BUILDER (default
+#                                  ../shared/tools/build-peer-7zip.sh).
+#   benchmark.sh --growth [CYCLES [FIRSTS]]
+#                                  steady and first cost at 1, 10, 50 and 98 interpreters, with and
+#                                  without the folder's own environment, in a project, 20 deep
+#   benchmark.sh --calls           what each call of a right-click costs here
 #   benchmark.sh --detect [ENTRIES [SUBFOLDERS [RUNS]]]
 #                                  Detect with ENTRIES folders in every root it looks in, and in
 #                                  a start folder of SUBFOLDERS (see tools/detect_benchmark_main.cpp)
@@ -21,13 +28,68 @@ if [ "${1:-}" = --detect ]; then
   "$root/scripts/wine-run.sh" "$build/bin/detect_benchmark.exe" "${@:2}" | tr -d '\r'
   exit 0
 fi
-cmake --build "$build" --target menu_benchmark VelmarShellExtensions python_standin >/dev/null
+cmake --build "$build" --target menu_benchmark VelmarShellExtensions python_standin floor_handler \
+  Velmar >/dev/null
 run() { "$root/scripts/wine-run.sh" "$build/bin/menu_benchmark.exe" "$@" | tr -d '\r'; }
+median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
+# "RATIO (goal <= GOAL: met)" for ours A against theirs B.
+against() {
+  awk -v a="$1" -v b="$2" -v g="$3" \
+    'BEGIN {r = a / b; printf "%.2f (goal <= %.1f: %s)", r, g, r <= g ? "met" : "NOT MET"}'
+}
 
-if [ "${1:-}" != --peer ]; then
+# The first right-click of FIRSTS fresh processes for each of HANDLERS ("ours:classic" and the
+# like), taken in turn; prints the median of each and leaves them in first_median[handler].
+declare -A first_median first_steps
+firsts_in_turn() {
+  local firsts=$1 setup=$2
+  shift 2
+  declare -A samples
+  local i handler line
+  for ((i = 0; i < firsts; i++)); do
+    for handler in "$@"; do
+      # shellcheck disable=SC2086
+      line=$(run --first "${handler%%:*}" "${handler##*:}" $setup)
+      samples[$handler]+="${line%% *} "
+      first_steps[$handler]=${line#* }
+    done
+  done
+  for handler in "$@"; do
+    # shellcheck disable=SC2086
+    first_median[$handler]=$(median ${samples[$handler]})
+    printf '  %-14s median %8.3f ms  (last one: %s)\n' "$handler" "${first_median[$handler]}" \
+      "${first_steps[$handler]}"
+  done
+}
+
+case "${1:-}" in
+--peer) ;;
+--growth)
+  cycles=${2:-300} firsts=${3:-10}
+  echo "steady (one process, the icons in the store after 20 right-clicks), $cycles right-clicks each:"
+  run --growth "$cycles"
+  echo "first right-click of a process, median of $firsts each:"
+  for setup in "--interpreters=1" "--interpreters=10" "--interpreters=50" "--interpreters=98" \
+    "--interpreters=1 --no-project-env" "--interpreters=10 --no-project-env" \
+    "--interpreters=50 --no-project-env" "--interpreters=98 --no-project-env" \
+    "--interpreters=10 --in-project" "--interpreters=10 --deep"; do
+    samples=()
+    for ((i = 0; i < firsts; i++)); do
+      # shellcheck disable=SC2086
+      line=$(run --first ours classic $setup)
+      samples+=("${line%% *}")
+    done
+    echo "first | $setup | median $(median "${samples[@]}") ms"
+  done
+  exit 0
+  ;;
+*)
   run "$@"
   exit 0
-fi
+  ;;
+esac
+
 cycles=${2:-300}
 firsts=${3:-10}
 peer=${VELMAR_PEER_DLL:-}
@@ -42,16 +104,34 @@ mkdir -p "$WINEPREFIX/drive_c/peer"
 cp "$peer" "$WINEPREFIX/drive_c/peer/7-zip.dll"
 "$WINE64" regsvr32 /s 'C:\peer\7-zip.dll'
 trap '"$WINE64" regsvr32 /u /s "C:\\peer\\7-zip.dll" || true; "$root/scripts/wine-prefix.sh" stop' EXIT
-echo "peer: $peer ($(stat -c %s "$peer") bytes)"
-run --peer "$cycles"
-ours=() theirs=()
-for ((i = 0; i < firsts; i++)); do
-  ours+=("$(run --first ours)")
-  [ -z "${VELMAR_BENCHMARK_STEPS:-}" ] || echo "ours: ${ours[-1]}"
-  theirs+=("$(run --first peer)")
-  [ -z "${VELMAR_BENCHMARK_STEPS:-}" ] || echo "peer: ${theirs[-1]}"
-done
-median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
-a=$(median "${ours[@]}") b=$(median "${theirs[@]}")
-echo "first right-click of a process, median of $firsts each: ours $a ms, peer $b ms," \
-  "ratio $(awk -v a="$a" -v b="$b" 'BEGIN {printf "%.2f", a / b}')"
+
+source "$build/identity.env"
+module=$build/bin/$module_file
+size=$(stat -c %s "$module")
+echo "machine: $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "module: $module_file $size bytes (goal <= 1,000,000: $([ "$size" -le 1000000 ] && echo met || echo 'NOT MET'));" \
+  "7-Zip's $(stat -c %s "$peer") bytes; the floor's $(stat -c %s "$build/bin/floor_handler.dll") bytes"
+echo "module imports: $(x86_64-w64-mingw32-objdump -p "$module" | awk '/DLL Name/ {printf "%s ", $3}')"
+echo
+run --compare "$cycles" peer
+echo
+echo "first right-click of a fresh process (create: loading the module; Initialize: the settings;"
+echo "QueryContextMenu: the icons), $firsts processes each, in turn:"
+echo " order ours, 7-Zip, floor:"
+firsts_in_turn "$firsts" "" ours:classic peer:classic floor:classic
+a_ours=${first_median[ours:classic]} a_peer=${first_median[peer:classic]}
+a_floor=${first_median[floor:classic]}
+echo "  ours / 7-Zip $(against "$a_ours" "$a_peer" 0.8), ours / floor $(against "$a_ours" "$a_floor" 3.0)"
+echo " order floor, 7-Zip, ours:"
+firsts_in_turn "$firsts" "" floor:classic peer:classic ours:classic
+b_ours=${first_median[ours:classic]} b_peer=${first_median[peer:classic]}
+b_floor=${first_median[floor:classic]}
+echo "  ours / 7-Zip $(against "$b_ours" "$b_peer" 0.8), ours / floor $(against "$b_ours" "$b_floor" 3.0)"
+echo " Windows 11 command, order ours, floor:"
+firsts_in_turn "$firsts" "" ours:command floor:command
+echo "  ours / floor $(ratio "${first_median[ours:command]}" "${first_median[floor:command]}")"
+echo " Windows 11 command, order floor, ours:"
+firsts_in_turn "$firsts" "" floor:command ours:command
+echo "  ours / floor $(ratio "${first_median[ours:command]}" "${first_median[floor:command]}")"
+echo
+run --memory

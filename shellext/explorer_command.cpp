@@ -150,10 +150,19 @@ bool ConsoleFolderOf(const wchar_t* path, std::wstring* folder) {
   return true;
 }
 
-// The file-system path of an item; empty for a virtual one (This PC, the Recycle Bin).
+// The file-system path of an item; empty for a virtual one (This PC, the Recycle Bin). Read from
+// the item's ID list where it has one: asking the item for its display name costs twice as much
+// under some shells.
 std::wstring FileSystemPath(IShellItem* item) {
+  if (!item) return L"";
+  PIDLIST_ABSOLUTE list = nullptr;
+  if (SUCCEEDED(SHGetIDListFromObject(item, &list))) {
+    PidlPtr owner(list);
+    wchar_t path[2 * MAX_PATH] = {};  // room for more than a console can start in
+    return SHGetPathFromIDListEx(owner.get(), path, 2 * MAX_PATH, GPFIDL_DEFAULT) ? path : L"";
+  }
   LPWSTR path = nullptr;
-  if (!item || FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return L"";
+  if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return L"";
   std::wstring text = path;
   CoTaskMemFree(path);
   return text;
@@ -200,7 +209,26 @@ STDMETHODIMP CExplorerCommand::GetTitle(IShellItemArray* items, LPWSTR* name) {
 
 void CExplorerCommand::LearnStartFolder(IShellItemArray* items) {
   std::wstring folder;
-  if (StartFolderFor(items, SiteFolder(m_spSite.get()), &folder)) m_strStartFolder = folder;
+  if (StartFolderOf(items, &folder)) m_strStartFolder = folder;
+}
+
+bool CExplorerCommand::StartFolderOf(IShellItemArray* items, std::wstring* folder) {
+  DWORD count = 0;
+  ComPtr<IShellItem> item;
+  const bool one_item = items && SUCCEEDED(items->GetCount(&count)) && count == 1 &&
+                        SUCCEEDED(items->GetItemAt(0, item.put())) && item;
+  if (one_item && items == m_spAskedItems.get()) {
+    *folder = m_strAskedFolder;
+    return m_bAskedUsable;
+  }
+  // The site's folder counts only without an item (no array, none in it, or a null one).
+  const bool usable = StartFolderFor(items, one_item ? L"" : SiteFolder(m_spSite.get()), folder);
+  if (one_item) {
+    m_spAskedItems = ComPtr<IShellItemArray>(items);
+    m_bAskedUsable = usable;
+    m_strAskedFolder = usable ? *folder : L"";
+  }
+  return usable;
 }
 
 STDMETHODIMP CExplorerCommand::GetIcon(IShellItemArray*, LPWSTR* icon) {
@@ -223,7 +251,7 @@ STDMETHODIMP CExplorerCommand::GetState(IShellItemArray* items, BOOL, EXPCMDSTAT
     VELMAR_FAULT_POINT(L"GetState");
     if (!state) return E_POINTER;
     std::wstring folder;
-    *state = StartFolderFor(items, SiteFolder(m_spSite.get()), &folder) ? ECS_ENABLED : ECS_HIDDEN;
+    *state = StartFolderOf(items, &folder) ? ECS_ENABLED : ECS_HIDDEN;
     if (*state == ECS_ENABLED) m_strStartFolder = folder;
     return S_OK;
   });

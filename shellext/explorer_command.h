@@ -57,6 +57,13 @@ class CExplorerCommand : public comfw::CComObjectRootEx<comfw::CComSingleThreadM
  private:
   // Where a console would start for the selection Explorer last gave (GetState, GetTitle).
   void LearnStartFolder(IShellItemArray* items);
+  // StartFolderFor for `items`; the answer for an array of one item is kept, with the array
+  // (so that its address cannot name another array meanwhile): Explorer asks GetTitle and
+  // GetState of the same one, and reading an item's path is the dearest call of the menu.
+  bool StartFolderOf(IShellItemArray* items, std::wstring* folder);
   ComPtr<IUnknown> m_spSite;
   std::wstring m_strStartFolder;
+  ComPtr<IShellItemArray> m_spAskedItems;
+  bool m_bAskedUsable = false;
+  std::wstring m_strAskedFolder;
 };

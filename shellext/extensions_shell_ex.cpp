@@ -122,13 +122,15 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
     std::wstring config_path = m_strModuleFolder + kConfigFileName;
     bool loaded = configure.load(config_path);
     const Config& config = configure.config;
-    log_write(LOG_INFO, L"cfg:%s", config_path.c_str());
-    log_write(LOG_INFO, L"cfg.load.success:%d", loaded ? 1 : 0);
-    log_write(LOG_INFO, L"cfg.description:%s", setting_to_wide(config.description).c_str());
-    log_write(LOG_INFO, L"cfg.version:%s", setting_to_wide(config.version).c_str());
-    log_write(LOG_INFO, L"cfg.command_line:%s", setting_to_wide(config.command_line).c_str());
-    log_write(LOG_INFO, L"cfg.log_level:%d", config.log_level);
-    log_write(LOG_INFO, L"DLL.version:%S", kModuleVersion);
+    if (log_get_level() <= LOG_INFO) {  // the settings dump, built only when it is written
+      log_write(LOG_INFO, L"cfg:%s", config_path.c_str());
+      log_write(LOG_INFO, L"cfg.load.success:%d", loaded ? 1 : 0);
+      log_write(LOG_INFO, L"cfg.description:%s", setting_to_wide(config.description).c_str());
+      log_write(LOG_INFO, L"cfg.version:%s", setting_to_wide(config.version).c_str());
+      log_write(LOG_INFO, L"cfg.command_line:%s", setting_to_wide(config.command_line).c_str());
+      log_write(LOG_INFO, L"cfg.log_level:%d", config.log_level);
+      log_write(LOG_INFO, L"DLL.version:%S", kModuleVersion);
+    }
     log_set_level(loaded ? config.log_level : LOG_INFO);
 
     log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pidlFolder=%p)", pidlFolder);

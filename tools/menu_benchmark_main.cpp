@@ -1,20 +1,22 @@
-// Times one right-click as Explorer makes it: create the handler through its registration,
-// Initialize with the shell's data object for a file, QueryContextMenu into a fresh popup menu,
-// destroy the menu, release. The data object is made once beforehand, as Explorer has it at hand
-// when it calls Initialize (making one costs Wine about 3 ms, which is not the handler's). Prints
-// median and 99th percentile for 10 interpreters whose executables carry icons, and for the same 10
-// without icons (a file that carries none). Then times CommandUtils::probe_python against two bare
-// CreateProcessW + wait of the same interpreter stand-in. Last, a soak of SOAK right-clicks
-// (default 10,000) with GDI objects and handles counted. Usage: menu_benchmark.exe [CYCLES [SOAK]]
-// (registers a copy of the DLL itself).
-//   --peer [CYCLES]     ours and 7-Zip's extension (registered beforehand) alternating, with the
-//                       mean of each step of ours
-//   --first ours|peer   the first right-click of this process, in milliseconds
-//   --calls             what each call a right-click makes costs
+// Times right-clicks as Explorer makes them (tools/benchmark/right_click.h), under Wine. Registers
+// a copy of the DLL itself; the floor is registered for the process's life.
+//   menu_benchmark.exe [CYCLES [SOAK]]
+//       ours: 10 interpreters with icons, without, none; a soak of SOAK right-clicks (default
+//       10,000) with GDI objects and handles counted; what the folder's own environment adds;
+//       the interpreter probe against two bare starts of the same program
+//   --compare CYCLES [peer]
+//       steady right-clicks in one process, both menus, both orders: ours, the floor and 7-Zip's
+//       extension (registered beforehand) when "peer" is given; medians, p99, ratios, and the
+//       mean of each step
+//   --first ours|peer|floor classic|command [SETUP...]
+//       the first right-click of this process in milliseconds, then each step's
+//   --growth CYCLES   steady cost for each setup of the growth table
+//   --memory          private bytes, GDI objects and handles over 1,000 right-clicks
+//   --calls           what each call a right-click makes costs
+// SETUP: --interpreters=N, --no-project-env, --no-icons, --in-project, --deep (tools/benchmark).
 #include <windows.h>
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -23,26 +25,14 @@
 #include "command/command_utils.h"
 #include "config/configure.h"
 #include "log/log.h"
+#include "tools/benchmark/right_click.h"
+#include "tools/benchmark/setups.h"
 #include "tools/explorer/child_process.h"
 #include "tools/explorer/menu_reader.h"
 #include "tools/explorer/module_copy.h"
-#include "common/owners.h"
 #include "tools/explorer/resource_counts.h"
-#include "tools/explorer/shell_host.h"
-#include "tools/explorer/temp_dir.h"
 
 namespace {
-
-double Median(std::vector<double> samples) {
-  std::sort(samples.begin(), samples.end());
-  return samples[samples.size() / 2];
-}
-
-double Milliseconds(const LARGE_INTEGER& start, const LARGE_INTEGER& end) {
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  return 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
-}
 
 // One bare start of the program, waited for, as the cheapest possible way to run it.
 void BareRun(std::wstring line) {
@@ -81,99 +71,18 @@ void MeasureProbe(int cycles) {
       cycles, Median(probe), Median(bare), Median(probe) / Median(bare));
 }
 
-struct Figures {
-  double median_ms;
-  double p99_ms;
-  double first_ms;
-};
-
-Figures Summary(std::vector<double> samples) {
-  double first = samples.front();
-  std::sort(samples.begin(), samples.end());
-  return {samples[samples.size() / 2], samples[(samples.size() * 99) / 100], first};
-}
-
-// The steps of one right-click: create, Initialize, QueryContextMenu, destroy the menu, release.
-constexpr int kSteps = 5;
-const char* const kStepNames[kSteps] = {"create", "Initialize", "QueryContextMenu", "DestroyMenu",
-                                        "release"};
-
-// One right-click on the selection `data` of `folder`, by the handler of class `clsid`; the
-// time of each step is added to `steps` when given. The total, in milliseconds.
-double RightClick(const ShellHost& host, REFCLSID clsid, IDataObject* data,
-                  PCIDLIST_ABSOLUTE folder, std::vector<double>* steps = nullptr) {
-  LARGE_INTEGER marks[kSteps + 1];
-  QueryPerformanceCounter(&marks[0]);
-  {
-    ComPtr<IShellExtInit> init;
-    if (FAILED(host.CreateHandler(&init, clsid))) std::exit(3);
-    QueryPerformanceCounter(&marks[1]);
-    init->Initialize(folder, data, nullptr);
-    QueryPerformanceCounter(&marks[2]);
-    ComPtr<IContextMenu> menu_handler;
-    init.As(IID_IContextMenu, &menu_handler);
-    UniqueMenu menu(CreatePopupMenu());
-    menu_handler->QueryContextMenu(menu.get(), 0, 100, 0x7FFF, CMF_NORMAL);
-    QueryPerformanceCounter(&marks[3]);
-    menu.reset();
-    QueryPerformanceCounter(&marks[4]);
-  }
-  QueryPerformanceCounter(&marks[5]);
-  if (steps)
-    for (int i = 0; i < kSteps; ++i) (*steps)[i] += Milliseconds(marks[i], marks[i + 1]);
-  return Milliseconds(marks[0], marks[kSteps]);
-}
-
-// A right-clicked file: its data object is made once beforehand, as Explorer has it at hand.
-struct Selection {
-  explicit Selection(const std::wstring& file)
-      : folder(ShellHost::FolderIdList(file.substr(0, file.find_last_of(L'\\')))) {
-    if (FAILED(ShellHost::DataObjectFor({file}, &data))) std::exit(3);
-  }
-  PidlPtr folder;
-  ComPtr<IDataObject> data;
-};
-
-Figures Measure(const ShellHost& host, const std::wstring& file, int cycles) {
-  Selection selection(file);
+Figures Measure(const ShellHost& host, const Selection& selection, int cycles) {
   std::vector<double> samples;
   for (int i = 0; i < cycles; ++i)
-    samples.push_back(
-        RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(), selection.folder.get()));
+    samples.push_back(MenuRightClick(host, Handler::kOurs, selection));
   return Summary(samples);
 }
 
-// The 7-Zip Explorer extension, the peer the right-click is judged against.
-const CLSID kPeerClsid = {
-    0x23170F69, 0x40C1, 0x278A, {0x10, 0x00, 0x00, 0x01, 0x00, 0x02, 0x00, 0x00}};
-
-// Ten interpreters whose executables carry icons (Wine's own programs), or ten that name a file
-// without any, as settings; with the folder's own environment looked for, as shipped, unless
-// `project_env` is false.
-std::string TenInterpreters(bool with_icons, bool project_env = true) {
-  const char* programs[] = {"C:\\windows\\system32\\notepad.exe",
-                            "C:\\windows\\regedit.exe",
-                            "C:\\windows\\system32\\winecfg.exe",
-                            "C:\\windows\\system32\\cmd.exe",
-                            "C:\\windows\\system32\\taskmgr.exe",
-                            "C:\\windows\\system32\\winemine.exe",
-                            "C:\\windows\\hh.exe",
-                            "C:\\windows\\system32\\msiexec.exe",
-                            "C:\\windows\\system32\\winefile.exe",
-                            "C:\\Program Files\\Internet Explorer\\iexplore.exe"};
-  std::string settings = "<configure><log_level>4</log_level>";
-  if (project_env) settings += "<project_env>1</project_env>";
-  for (const char* program : programs)
-    settings += std::string("<python><path>") + (with_icons ? program : "C:\\windows\\win.ini") +
-                "</path><version>3.12.1</version><bits>64</bits></python>";
-  return settings + "</configure>";
-}
-
-// The menu the handler of class `clsid` builds for the selection.
-std::vector<MenuItemView> MenuOf(const ShellHost& host, REFCLSID clsid,
+// The menu the handler builds for the selection.
+std::vector<MenuItemView> MenuOf(const ShellHost& host, Handler handler,
                                  const Selection& selection) {
   ComPtr<IShellExtInit> init;
-  if (FAILED(host.CreateHandler(&init, clsid))) return {};
+  if (FAILED(host.CreateHandler(&init, MenuClass(handler)))) return {};
   init->Initialize(selection.folder.get(), selection.data.get(), nullptr);
   ComPtr<IContextMenu> menu_handler;
   init.As(IID_IContextMenu, &menu_handler);
@@ -197,39 +106,197 @@ int ItemsWithIcons(const std::vector<MenuItemView>& items) {
   return count;
 }
 
-// Ours and the peer, alternating right-click by right-click in this one process (the peer is
-// registered by the caller); then the mean of each step of both.
-int ComparePeer(int cycles, const std::wstring& file) {
-  ShellHost host;
-  Selection selection(file);
-  std::vector<double> ours, peer, steps(kSteps, 0.0), peer_steps(kSteps, 0.0);
-  for (int i = 0; i < 20; ++i) {  // the first right-clicks are timed by --first, in new processes
-    RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(), selection.folder.get());
-    RightClick(host, kPeerClsid, selection.data.get(), selection.folder.get());
-  }
-  ResourceCounts before = CountResources();
-  for (int i = 0; i < cycles; ++i) {
-    ours.push_back(RightClick(host, CLSID_ExtensionsShellEx, selection.data.get(),
-                              selection.folder.get(), &steps));
-    peer.push_back(
-        RightClick(host, kPeerClsid, selection.data.get(), selection.folder.get(), &peer_steps));
-  }
-  ResourceCounts after = CountResources();
-  Figures a = Summary(ours), b = Summary(peer);
-  std::printf("alternating, %d right-clicks each (menu items: ours %d, peer %d)\n", cycles,
-              CountItems(MenuOf(host, CLSID_ExtensionsShellEx, selection)),
-              CountItems(MenuOf(host, kPeerClsid, selection)));
-  std::printf("  ours: median %.3f ms, p99 %.3f ms\n", a.median_ms, a.p99_ms);
-  std::printf("  peer: median %.3f ms, p99 %.3f ms\n", b.median_ms, b.p99_ms);
-  std::printf("  ratio ours/peer: median %.2f, p99 %.2f\n", a.median_ms / b.median_ms,
-              a.p99_ms / b.p99_ms);
-  std::printf("  GDI objects %ld -> %ld, handles %ld -> %ld\n", before.gdi_objects,
-              after.gdi_objects, before.handles, after.handles);
-  for (const auto* side : {&steps, &peer_steps}) {
-    std::printf("  %s, mean per step:", side == &steps ? "ours" : "peer");
-    for (int i = 0; i < kSteps; ++i) std::printf(" %s %.3f ms", kStepNames[i], (*side)[i] / cycles);
+// The handlers of one round of right-clicks, in the order they take their turn.
+using Round = std::vector<Handler>;
+
+struct Side {
+  std::vector<double> samples;
+  std::vector<double> steps = std::vector<double>(kSteps, 0.0);
+};
+
+// Rounds of right-clicks, each handler of `round` in turn, after 20 rounds of warming up (the
+// first right-clicks are timed by --first, in new processes).
+std::vector<Side> Alternate(const ShellHost& host, bool command, const Round& round,
+                            const Selection& selection, int cycles) {
+  auto click = [&](Handler handler, std::vector<double>* steps) {
+    return command ? CommandRightClick(handler, selection, steps)
+                   : MenuRightClick(host, handler, selection, steps);
+  };
+  for (int i = 0; i < 20; ++i)
+    for (Handler handler : round) click(handler, nullptr);
+  std::vector<Side> sides(round.size());
+  for (int i = 0; i < cycles; ++i)
+    for (size_t k = 0; k < round.size(); ++k)
+      sides[k].samples.push_back(click(round[k], &sides[k].steps));
+  return sides;
+}
+
+// Ratio and whether it meets its goal, as printed.
+std::string Against(double ours, double theirs, double goal) {
+  char text[64];
+  std::snprintf(text, sizeof(text), "%.2f (goal <= %.1f: %s)", ours / theirs, goal,
+                ours / theirs <= goal ? "met" : "NOT MET");
+  return text;
+}
+
+void PrintOrder(const char* menu_name, const Round& round, const std::vector<Side>& sides,
+                int cycles, bool command) {
+  std::printf("%s, %d rounds, order", menu_name, cycles);
+  for (Handler handler : round) std::printf(" %s", HandlerName(handler));
+  std::printf(":\n");
+  Figures ours, peer, floor;
+  for (size_t k = 0; k < round.size(); ++k) {
+    Figures figures = Summary(sides[k].samples);
+    std::printf("  %-6s median %7.3f ms  p99 %7.3f ms   mean per step:", HandlerName(round[k]),
+                figures.median_ms, figures.p99_ms);
+    for (int i = 0; i < kSteps; ++i)
+      std::printf(" %s %.3f", (command ? kCommandStepNames : kMenuStepNames)[i],
+                  sides[k].steps[i] / cycles);
     std::printf("\n");
+    (round[k] == Handler::kOurs ? ours : round[k] == Handler::kPeer ? peer : floor) = figures;
   }
+  if (peer.median_ms > 0)
+    std::printf("  ours / 7-Zip: median %s, p99 %s\n",
+                Against(ours.median_ms, peer.median_ms, 0.8).c_str(),
+                Against(ours.p99_ms, peer.p99_ms, 1.0).c_str());
+  std::printf("  ours / floor: median %s, p99 %.2f\n",
+              Against(ours.median_ms, floor.median_ms, command ? 2.0 : 1.8).c_str(),
+              ours.p99_ms / floor.p99_ms);
+}
+
+// Ours, the floor and (with `peer`) 7-Zip, alternating in one process, in both orders; then
+// Windows 11's command, ours and the floor, in both orders.
+int Compare(const SetupFiles& files, int cycles, bool peer) {
+  ShellHost host;
+  Selection selection(files.file());
+  Round forward = {Handler::kOurs, Handler::kFloor}, backward = {Handler::kFloor, Handler::kOurs};
+  if (peer) {
+    forward = {Handler::kOurs, Handler::kPeer, Handler::kFloor};
+    backward = {Handler::kFloor, Handler::kPeer, Handler::kOurs};
+  }
+  std::printf("menu items: ours %d, floor %d", CountItems(MenuOf(host, Handler::kOurs, selection)),
+              CountItems(MenuOf(host, Handler::kFloor, selection)));
+  if (peer) std::printf(", 7-Zip %d", CountItems(MenuOf(host, Handler::kPeer, selection)));
+  std::printf("\n");
+  ResourceCounts before = CountResources();
+  for (const Round& round : {forward, backward})
+    PrintOrder("classic menu (Initialize + QueryContextMenu)", round,
+               Alternate(host, false, round, selection, cycles), cycles, false);
+  for (const Round& round :
+       {Round{Handler::kOurs, Handler::kFloor}, Round{Handler::kFloor, Handler::kOurs}})
+    PrintOrder("Windows 11 command, full enumeration", round,
+               Alternate(host, true, round, selection, cycles), cycles, true);
+  ResourceCounts after = CountResources();
+  std::printf("GDI objects %ld -> %ld, handles %ld -> %ld over all of them\n", before.gdi_objects,
+              after.gdi_objects, before.handles, after.handles);
+  return 0;
+}
+
+// The first right-click of a fresh process: its milliseconds, then each step's.
+int FirstRightClick(const SetupFiles& files, Handler handler, bool command) {
+  ShellHost host;
+  Selection selection(files.file());
+  std::vector<double> steps(kSteps, 0.0);
+  double total = command ? CommandRightClick(handler, selection, &steps)
+                         : MenuRightClick(host, handler, selection, &steps);
+  std::printf("%.3f", total);
+  for (int i = 0; i < kSteps; ++i)
+    std::printf(" %s %.3f", (command ? kCommandStepNames : kMenuStepNames)[i], steps[i]);
+  std::printf("\n");
+  return 0;
+}
+
+// The setups of the growth table, as the script passes them to --first too.
+const std::vector<std::vector<std::wstring>> kGrowthSetups = {
+    {L"--interpreters=1"},
+    {L"--interpreters=10"},
+    {L"--interpreters=50"},
+    {L"--interpreters=98"},
+    {L"--interpreters=1", L"--no-project-env"},
+    {L"--interpreters=10", L"--no-project-env"},
+    {L"--interpreters=50", L"--no-project-env"},
+    {L"--interpreters=98", L"--no-project-env"},
+    {L"--interpreters=10", L"--in-project"},
+    {L"--interpreters=10", L"--deep"},
+};
+
+// Steady cost of each setup, all in this process: the icons are in the store after the warm-up.
+int Growth(const ModuleCopy& copy, int cycles) {
+  ShellHost host;
+  for (const auto& arguments : kGrowthSetups) {
+    Setup setup;
+    for (const std::wstring& argument : arguments) setup.Read(argument);
+    SetupFiles files(setup);
+    copy.WriteConfig(files.Settings());
+    Selection selection(files.file());
+    Measure(host, selection, 20);
+    Figures figures = Measure(host, selection, cycles);
+    const std::vector<MenuItemView> menu = MenuOf(host, Handler::kOurs, selection);
+    std::printf("steady | %s | %zu items | median %.3f ms | p99 %.3f ms\n",
+                setup.Describe().c_str(), menu.empty() ? 0 : menu[0].submenu.size(),
+                figures.median_ms, figures.p99_ms);
+  }
+  return 0;
+}
+
+struct Memory {
+  double private_mb;
+  ResourceCounts counts;
+};
+
+// Committed private memory, summed over the address space: Wine answers 0 for the process
+// counters' PrivateUsage.
+Memory MemoryNow() {
+  SIZE_T committed = 0;
+  MEMORY_BASIC_INFORMATION region = {};
+  for (const char* at = nullptr;
+       VirtualQuery(at, &region, sizeof(region)) == sizeof(region) && region.RegionSize > 0;
+       at = static_cast<const char*>(region.BaseAddress) + region.RegionSize)
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) committed += region.RegionSize;
+  return {committed / (1024.0 * 1024.0), CountResources()};
+}
+
+void PrintMemory(const char* when, const Memory& memory) {
+  std::printf("  %-34s private %7.2f MB, GDI objects %3ld, handles %3ld\n", when, memory.private_mb,
+              memory.counts.gdi_objects, memory.counts.handles);
+}
+
+// 1,000 right-clicks of ours over 300 distinct interpreter paths (ten to a menu, the settings
+// rewritten before each), after 1,000 of the floor in the same process: what ours adds is the
+// module's share.
+int MemoryRun(const ModuleCopy& copy) {
+  constexpr int kClicks = 1000, kPaths = 300;
+  Setup setup;
+  SetupFiles files(setup);
+  files.AddPrograms(kPaths - setup.interpreters);
+  ShellHost host;
+  Selection selection(files.file());
+  std::printf("memory, %d right-clicks each, ours over %d distinct interpreter paths:\n", kClicks,
+              kPaths);
+  const Memory start = MemoryNow();
+  PrintMemory("before any handler", start);
+  FloorRegistration floor(setup.SubmenuItems());
+  for (int i = 0; i < kClicks; ++i) MenuRightClick(host, Handler::kFloor, selection);
+  const Memory after_floor = MemoryNow();
+  PrintMemory("after 1,000 of the floor", after_floor);
+  Memory warm = after_floor;
+  for (int i = 1; i <= kClicks; ++i) {
+    copy.WriteConfig(files.Settings((i * setup.interpreters) % kPaths));
+    MenuRightClick(host, Handler::kOurs, selection);
+    if (i == 300) warm = MemoryNow();
+    if (i == 300 || i == 500 || i == 750 || i == kClicks) {
+      char when[48];
+      std::snprintf(when, sizeof(when), "after %d of ours", i);
+      PrintMemory(when, MemoryNow());
+    }
+  }
+  const Memory end = MemoryNow();
+  std::printf("  growth after warm-up (300 -> 1,000): %+.2f MB, %+ld GDI objects, %+ld handles\n",
+              end.private_mb - warm.private_mb, end.counts.gdi_objects - warm.counts.gdi_objects,
+              end.counts.handles - warm.counts.handles);
+  std::printf("  the module's share (ours' end - the floor's end): %.2f MB (goal <= 1.0: %s)\n",
+              end.private_mb - after_floor.private_mb,
+              end.private_mb - after_floor.private_mb <= 1.0 ? "met" : "NOT MET");
   return 0;
 }
 
@@ -252,6 +319,10 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
     ComPtr<IShellExtInit> init;
     host.CreateHandler(&init);
   });
+  ComPtr<IShellExtInit> handler;
+  host.CreateHandler(&handler);
+  PerCall("Initialize of ours, again on one handler",
+          [&] { handler->Initialize(selection.folder.get(), selection.data.get(), nullptr); });
   PerCall("GetFileAttributesExW (a stamp)", [&] {
     WIN32_FILE_ATTRIBUTE_DATA data;
     GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
@@ -269,6 +340,48 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
   PerCall("SHGetPathFromIDListW (the folder)", [&] {
     wchar_t path[MAX_PATH];
     SHGetPathFromIDListW(selection.folder.get(), path);
+  });
+  for (SIGDN form : {SIGDN_FILESYSPATH, SIGDN_DESKTOPABSOLUTEPARSING}) {
+    PerCall(form == SIGDN_FILESYSPATH ? "IShellItem::GetDisplayName(SIGDN_FILESYSPATH)"
+                                      : "IShellItem::GetDisplayName(DESKTOPABSOLUTEPARSING)",
+            [&] {
+              ComPtr<IShellItem> item;
+              LPWSTR name = nullptr;
+              if (SUCCEEDED(selection.items->GetItemAt(0, item.put())) &&
+                  SUCCEEDED(item->GetDisplayName(form, &name)))
+                CoTaskMemFree(name);
+            });
+  }
+  PerCall("an item's path from its ID list (SHGetPathFromIDListW)", [&] {
+    ComPtr<IShellItem> item;
+    PIDLIST_ABSOLUTE list = nullptr;
+    if (SUCCEEDED(selection.items->GetItemAt(0, item.put())) &&
+        SUCCEEDED(SHGetIDListFromObject(item.get(), &list))) {
+      wchar_t path[MAX_PATH];
+      SHGetPathFromIDListW(list, path);
+      ILFree(list);
+    }
+  });
+  ComPtr<IExplorerCommand> command;
+  CoCreateInstance(CLSID_ExplorerCommand, nullptr, CLSCTX_INPROC_SERVER, IID_IExplorerCommand,
+                   command.put_void());
+  PerCall("ours' GetIcon", [&] {
+    LPWSTR icon = nullptr;
+    if (SUCCEEDED(command->GetIcon(selection.items.get(), &icon))) CoTaskMemFree(icon);
+  });
+  PerCall("ours' EnumSubCommands and release", [&] {
+    ComPtr<IEnumExplorerCommand> list;
+    command->EnumSubCommands(list.put());
+  });
+  PerCall("IShellItem::GetAttributes(SFGAO_FILESYSTEM)", [&] {
+    ComPtr<IShellItem> item;
+    SFGAOF attributes = 0;
+    if (SUCCEEDED(selection.items->GetItemAt(0, item.put())))
+      item->GetAttributes(SFGAO_FILESYSTEM | SFGAO_FOLDER, &attributes);
+  });
+  PerCall("GetVolumeInformationW", [] {
+    wchar_t name[MAX_PATH + 1];
+    GetVolumeInformationW(L"C:\\", nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1);
   });
   PerCall("IDataObject::GetData(CF_HDROP) and release", [&] {
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
@@ -295,86 +408,47 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
   return 0;
 }
 
-// The first right-click of a fresh process, by ours or the peer: prints its milliseconds.
-int FirstRightClick(bool peer, const std::wstring& file) {
-  ShellHost host;
-  Selection selection(file);
-  std::vector<double> steps(kSteps, 0.0);
-  double total = RightClick(host, peer ? kPeerClsid : CLSID_ExtensionsShellEx, selection.data.get(),
-                            selection.folder.get(), &steps);
-  std::printf("%.3f", total);
-  if (GetEnvironmentVariableW(L"VELMAR_BENCHMARK_STEPS", nullptr, 0) > 0)
-    for (int i = 0; i < kSteps; ++i) std::printf(" %s %.3f", kStepNames[i], steps[i]);
-  std::printf("\n");
-  return 0;
-}
-
-// What looking for the folder's own environment adds to a right-click: on a file three folders
-// deep with no environment anywhere above (20 attribute queries), and on a file in a project with
-// a .venv (the item read from its files), against the same settings without it.
-void MeasureProjectEnvironment(const ModuleCopy& copy, const std::wstring& base, int cycles) {
-  CreateDirectoryW((base + L"\\a").c_str(), nullptr);
-  CreateDirectoryW((base + L"\\a\\b").c_str(), nullptr);
-  CreateDirectoryW((base + L"\\a\\b\\c").c_str(), nullptr);
-  const std::wstring deep = base + L"\\a\\b\\c\\main.py";
-  WriteTextFile(deep, "print('hello')\n");
-  const std::wstring venv = base + L"\\proj\\.venv";
-  CreateDirectoryW((base + L"\\proj").c_str(), nullptr);
-  CreateDirectoryW(venv.c_str(), nullptr);
-  CreateDirectoryW((venv + L"\\Scripts").c_str(), nullptr);
-  CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
-            (venv + L"\\Scripts\\python.exe").c_str(), FALSE);
-  WriteTextFile(venv + L"\\pyvenv.cfg", "home = C:\\Python312\nversion = 3.12.4\n");
-  const std::wstring in_project = base + L"\\proj\\main.py";
-  WriteTextFile(in_project, "print('hello')\n");
+// What looking for the folder's own environment adds to a right-click: on a file with no
+// environment anywhere above (20 attribute queries), and on a file in a project with a .venv (the
+// item read from its files), against the same settings without it.
+void MeasureProjectEnvironment(const ModuleCopy& copy, int cycles) {
   ShellHost host;
   std::printf("the folder's own environment, %d right-clicks each, 10 interpreters with icons:\n",
               cycles);
-  for (const std::wstring& file : {deep, in_project}) {
-    copy.WriteConfig(TenInterpreters(true, true));
-    Figures on = Measure(host, file, cycles);
-    const std::vector<MenuItemView> menu = MenuOf(host, CLSID_ExtensionsShellEx, Selection(file));
-    const size_t items = menu.empty() ? 0 : menu[0].submenu.size();
-    copy.WriteConfig(TenInterpreters(true, false));
-    Figures off = Measure(host, file, cycles);
-    std::printf(
-        "  %s: median on %.3f ms (%zu items), off %.3f ms, difference %.3f ms\n",
-        file == deep ? "a file 3 folders deep, no environment" : "a file in a .venv project",
-        on.median_ms, items, off.median_ms, on.median_ms - off.median_ms);
+  for (Setup::Place place : {Setup::kPlain, Setup::kInProject}) {
+    Setup setup;
+    setup.place = place;
+    SetupFiles files(setup);
+    Selection selection(files.file());
+    copy.WriteConfig(files.Settings());
+    Figures on = Measure(host, selection, cycles);
+    const std::vector<MenuItemView> menu = MenuOf(host, Handler::kOurs, selection);
+    setup.project_env = false;
+    SetupFiles without(setup);
+    copy.WriteConfig(without.Settings());
+    Figures off = Measure(host, Selection(without.file()), cycles);
+    std::printf("  %s: median on %.3f ms (%zu items), off %.3f ms, difference %.3f ms\n",
+                place == Setup::kPlain ? "a file, no environment" : "a file in a .venv project",
+                on.median_ms, menu.empty() ? 0 : menu[0].submenu.size(), off.median_ms,
+                on.median_ms - off.median_ms);
   }
 }
 
-}  // namespace
-
-int wmain(int argc, wchar_t** argv) {
-  std::wstring mode = argc > 1 ? argv[1] : L"";
-  bool compare = mode == L"--peer", first = mode == L"--first", calls = mode == L"--calls";
-  int cycles = argc > 1 && !first && !calls ? _wtoi(argv[compare ? 2 : 1]) : 300;
-  if (cycles < 10) cycles = 10;
-  int soak_cycles = argc > 2 && !compare && !first && !calls ? _wtoi(argv[2]) : 10000;
-  ModuleCopy copy(L"benchmark");
-  if (!copy.copied() || copy.Register() != 0) {
-    std::fprintf(stderr, "menu_benchmark: cannot register the DLL copy\n");
-    return 2;
-  }
-  TempDir sample(L"benchmark-sample");
-  std::wstring file = sample.path() + L"\\main.py";
-  WriteTextFile(file, "print('hello')\n");
-  const std::string with_icons = TenInterpreters(true);
-  copy.WriteConfig(with_icons);
-  if (compare) return ComparePeer(cycles, file);
-  if (calls) return CallCosts(copy, file);
-  if (first) return FirstRightClick(argc > 2 && std::wstring(argv[2]) == L"peer", file);
-
-  const std::string without_icons = TenInterpreters(false);
-  const std::string no_interpreters = "<configure><log_level>4</log_level></configure>";
+// Ours alone: with icons, without, with no interpreters; the soak; the folder's own environment;
+// the probe.
+int OursAlone(const ModuleCopy& copy, int cycles, int soak_cycles) {
+  Setup setup;
+  SetupFiles files(setup);
+  copy.WriteConfig(files.Settings());
   ShellHost host;
-  Figures icons = Measure(host, file, cycles);
-  int shown = ItemsWithIcons(MenuOf(host, CLSID_ExtensionsShellEx, Selection(file)));
-  copy.WriteConfig(without_icons);
-  Figures plain = Measure(host, file, cycles);
-  copy.WriteConfig(no_interpreters);
-  Figures none = Measure(host, file, cycles);
+  Selection selection(files.file());
+  Figures icons = Measure(host, selection, cycles);
+  int shown = ItemsWithIcons(MenuOf(host, Handler::kOurs, selection));
+  setup.with_icons = false;
+  copy.WriteConfig(SetupFiles(setup).Settings());
+  Figures plain = Measure(host, selection, cycles);
+  copy.WriteConfig("<configure><log_level>5</log_level></configure>");
+  Figures none = Measure(host, selection, cycles);
   std::printf("right-click cycle, %d cycles each, 10 interpreters (%d with an icon)\n", cycles,
               shown);
   std::printf(
@@ -389,17 +463,57 @@ int wmain(int argc, wchar_t** argv) {
               icons.median_ms / plain.median_ms, icons.median_ms / none.median_ms);
 
   // The soak: many right-clicks with ten interpreters keep GDI objects and handles flat.
-  copy.WriteConfig(with_icons);
-  Measure(host, file, 20);
+  copy.WriteConfig(files.Settings());
+  Measure(host, selection, 20);
   ResourceCounts before = CountResources();
-  Figures soak = Measure(host, file, soak_cycles);
+  Figures soak = Measure(host, selection, soak_cycles);
   ResourceCounts after = CountResources();
   std::printf(
       "soak, %d right-clicks with icons: median %.3f ms; GDI objects %ld -> %ld, "
       "handles %ld -> %ld\n",
       soak_cycles, soak.median_ms, before.gdi_objects, after.gdi_objects, before.handles,
       after.handles);
-  MeasureProjectEnvironment(copy, sample.path(), cycles);
+  MeasureProjectEnvironment(copy, cycles);
   MeasureProbe(cycles / 3 < 20 ? 20 : cycles / 3);
   return 0;
+}
+
+Handler HandlerNamed(const std::wstring& name) {
+  return name == L"peer" ? Handler::kPeer : name == L"floor" ? Handler::kFloor : Handler::kOurs;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  const std::vector<std::wstring> args(argv + 1, argv + argc);
+  auto arg = [&](size_t at) { return at < args.size() ? args[at] : std::wstring(); };
+  auto number = [&](size_t at, int fallback) {
+    int value = at < args.size() ? _wtoi(args[at].c_str()) : fallback;
+    return value < 10 ? fallback : value;
+  };
+  const std::wstring mode = arg(0);
+  ModuleCopy copy(L"benchmark");
+  // Installed as a user has it: the companion beside the module.
+  if (!copy.copied() || copy.Register() != 0 ||
+      !CopyFileW((ProgramFolder() + L"\\Velmar.exe").c_str(),
+                 (copy.folder() + L"\\Velmar.exe").c_str(), FALSE)) {
+    std::fprintf(stderr, "menu_benchmark: cannot register the DLL copy\n");
+    return 2;
+  }
+  if (mode == L"--growth") return Growth(copy, number(1, 300));
+  if (mode == L"--memory") return MemoryRun(copy);
+
+  Setup setup;
+  for (size_t at = mode == L"--first" ? 3 : 1; at < args.size(); ++at)
+    if (mode == L"--first" && !setup.Read(args[at])) {
+      std::fprintf(stderr, "menu_benchmark: unknown setting %ls\n", args[at].c_str());
+      return 2;
+    }
+  SetupFiles files(setup);
+  copy.WriteConfig(files.Settings());
+  FloorRegistration floor(setup.SubmenuItems());
+  if (mode == L"--compare") return Compare(files, number(1, 300), arg(2) == L"peer");
+  if (mode == L"--calls") return CallCosts(copy, files.file());
+  if (mode == L"--first") return FirstRightClick(files, HandlerNamed(arg(1)), arg(2) == L"command");
+  return OursAlone(copy, number(0, 300), number(1, 10000));
 }

@@ -273,3 +273,62 @@ TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {
   EXPECT_EQ(found.interpreter, L"C:\\.venv\\Scripts\\python.exe");
   EXPECT_EQ(found.version + L" " + found.bits, L"3.12.4 64");
 }
+
+namespace {
+
+// Sets a folder's write time an hour back, as a folder nobody changed lately.
+void Settle(const std::wstring& folder) {
+  ScopedHandle handle(CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER value = {{now.dwLowDateTime, now.dwHighDateTime}};
+  value.QuadPart -= 3600ull * 10000000;
+  const FILETIME then = {value.LowPart, value.HighPart};
+  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &then));
+}
+
+void MakeVirtualEnvironment(const std::wstring& folder) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\Scripts").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(Standin().c_str(), (folder + L"\\Scripts\\python.exe").c_str(), FALSE));
+  ASSERT_TRUE(WriteTextFile(folder + L"\\pyvenv.cfg", "version = 3.12.4\n"));
+}
+
+}  // namespace
+
+// A folder seen without an environment is not looked in again while its write time stays; an
+// environment made there, or made inside a folder that was already there (a plain env folder,
+// .pixi), shows on the next look all the same.
+TEST(ProjectEnvironment, AFolderSeenWithoutOneShowsOneMadeThereAtOnce) {
+  TempDir root(L"project-seen");
+  ProjectEnvironment found;
+  const std::wstring plain = root.path() + L"\\plain";
+  CreateDirectoryW(plain.c_str(), nullptr);
+  Settle(plain);
+  EXPECT_FALSE(FindProjectEnvironment(plain, &found));
+  MakeVirtualEnvironment(plain + L"\\.venv");
+  ASSERT_TRUE(FindProjectEnvironment(plain, &found));
+  EXPECT_EQ(found.found_as, L".venv");
+
+  const std::wstring named = root.path() + L"\\named", pixi = root.path() + L"\\pixi";
+  for (const std::wstring& folder : {named, named + L"\\env", pixi, pixi + L"\\.pixi"})
+    CreateDirectoryW(folder.c_str(), nullptr);
+  Settle(named);
+  Settle(pixi);
+  EXPECT_FALSE(FindProjectEnvironment(named, &found));
+  EXPECT_FALSE(FindProjectEnvironment(pixi, &found));
+  MakeVirtualEnvironment(named + L"\\env");
+  ASSERT_TRUE(FindProjectEnvironment(named, &found));
+  EXPECT_EQ(found.found_as, L"env");
+  const std::wstring conda = pixi + L"\\.pixi\\envs\\default";
+  CreateDirectoryW((pixi + L"\\.pixi\\envs").c_str(), nullptr);
+  CreateDirectoryW(conda.c_str(), nullptr);
+  CreateDirectoryW((conda + L"\\conda-meta").c_str(), nullptr);
+  ASSERT_TRUE(CopyFileW(Standin().c_str(), (conda + L"\\python.exe").c_str(), FALSE));
+  ASSERT_TRUE(WriteTextFile(conda + L"\\conda-meta\\python-3.12.7-h1_0.json", "{}"));
+  ASSERT_TRUE(FindProjectEnvironment(pixi, &found));
+  EXPECT_EQ(found.found_as, L".pixi\\envs\\default");
+  EXPECT_EQ(found.version, L"3.12.7");
+}

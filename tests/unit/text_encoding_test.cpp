@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/classic_text.h"
+#include "common/recent_map.h"
 #include "common/text_encoding.h"
 
 namespace {
@@ -26,3 +28,32 @@ TEST(TextEncoding, ToNarrow) {
 }
 
 }  // namespace
+
+// White space and letter case as the C runtime's classic rules have them, which the version
+// output, pyvenv.cfg and the environment's names are read with.
+TEST(ClassicText, TrimsComparesAndErasesWithoutCase) {
+  EXPECT_EQ(TrimCopy(L" \t3.12.1 \r\n"), L"3.12.1");
+  EXPECT_EQ(TrimCopy(L" \t "), L"");
+  EXPECT_EQ(TrimLeftCopy(L"  /k x "), L"/k x ");
+  EXPECT_EQ(UpperCopy(L"Path=c:\\x"), L"PATH=C:\\X");
+  EXPECT_TRUE(EqualsNoCase(L"Scripts", L"SCRIPTS"));
+  EXPECT_FALSE(EqualsNoCase(L"Scripts", L"Script"));
+  EXPECT_EQ(EraseFirstNoCase(L"x prompt=(a) PROMPT=(b)", L"PROMPT=("), L"x a) PROMPT=(b)");
+  EXPECT_EQ(EraseFirstNoCase(L"abc", L"d"), L"abc");
+}
+
+// A bounded cache keeps its limit, and what goes first is what was used longest ago.
+TEST(RecentMap, PushesOutTheLeastRecentlyUsed) {
+  RecentMap<int, int> map(3);
+  for (int key = 1; key <= 3; ++key) map.Keep(key, key * 10);
+  ASSERT_NE(map.Find(1), nullptr);  // 1 is now the most recent, 2 the oldest
+  map.Keep(4, 40);
+  EXPECT_EQ(map.size(), 3u);
+  EXPECT_EQ(map.Find(2), nullptr);
+  ASSERT_NE(map.Find(1), nullptr);
+  EXPECT_EQ(*map.Find(1), 10);
+  map.Keep(3, 33);  // replacing one pushes nothing out
+  EXPECT_EQ(map.size(), 3u);
+  EXPECT_EQ(*map.Find(3), 33);
+  EXPECT_NE(map.Find(4), nullptr);
+}

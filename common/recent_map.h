@@ -1,0 +1,43 @@
+// A map that keeps at most a fixed number of entries: keeping one more pushes out the one used
+// longest ago. For the caches of a process that lives for days.
+#pragma once
+
+#include <cstddef>
+#include <map>
+#include <utility>
+
+template <class Key, class Value>
+class RecentMap {
+ public:
+  explicit RecentMap(size_t limit) : limit_(limit > 0 ? limit : 1) {}
+
+  // The value kept under `key`, marked as just used; null when there is none.
+  Value* Find(const Key& key) {
+    auto found = entries_.find(key);
+    if (found == entries_.end()) return nullptr;
+    found->second.used = ++uses_;
+    return &found->second.value;
+  }
+
+  void Keep(const Key& key, Value value) {
+    auto found = entries_.find(key);
+    if (found == entries_.end() && entries_.size() >= limit_) {
+      auto oldest = entries_.begin();
+      for (auto entry = entries_.begin(); entry != entries_.end(); ++entry)
+        if (entry->second.used < oldest->second.used) oldest = entry;
+      entries_.erase(oldest);
+    }
+    entries_[key] = {std::move(value), ++uses_};
+  }
+
+  size_t size() const { return entries_.size(); }
+
+ private:
+  struct Entry {
+    Value value;
+    unsigned long long used;
+  };
+  size_t limit_;
+  std::map<Key, Entry> entries_;
+  unsigned long long uses_ = 0;
+};
