@@ -32,6 +32,12 @@ class RecentMap {
 
   size_t size() const { return entries_.size(); }
 
+  // Calls `visit` with each key and value, in key order.
+  template <class Visit>
+  void ForEach(Visit visit) const {
+    for (const auto& entry : entries_) visit(entry.first, entry.second.value);
+  }
+
  private:
   struct Entry {
     Value value;

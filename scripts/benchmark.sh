@@ -69,18 +69,22 @@ case "${1:-}" in
   cycles=${2:-300} firsts=${3:-10}
   echo "steady (one process, the icons in the store after 20 right-clicks), $cycles right-clicks each:"
   run --growth "$cycles"
-  echo "first right-click of a process, median of $firsts each:"
+  echo "first right-click of a process, median of $firsts each: with the menu bitmaps an earlier"
+  echo "process saved, and with none saved (--cold, as after installing):"
   for setup in "--interpreters=1" "--interpreters=10" "--interpreters=50" "--interpreters=98" \
     "--interpreters=1 --no-project-env" "--interpreters=10 --no-project-env" \
     "--interpreters=50 --no-project-env" "--interpreters=98 --no-project-env" \
     "--interpreters=10 --in-project" "--interpreters=10 --deep"; do
-    samples=()
+    saved=() cold=()
     for ((i = 0; i < firsts; i++)); do
       # shellcheck disable=SC2086
       line=$(run --first ours classic $setup)
-      samples+=("${line%% *}")
+      saved+=("${line%% *}")
+      # shellcheck disable=SC2086
+      line=$(run --first ours classic $setup --cold)
+      cold+=("${line%% *}")
     done
-    echo "first | $setup | median $(median "${samples[@]}") ms"
+    echo "first | $setup | median $(median "${saved[@]}") ms | cold $(median "${cold[@]}") ms"
   done
   exit 0
   ;;
@@ -116,7 +120,8 @@ echo
 run --compare "$cycles" peer
 echo
 echo "first right-click of a fresh process (create: loading the module; Initialize: the settings;"
-echo "QueryContextMenu: the icons), $firsts processes each, in turn:"
+echo "QueryContextMenu: the icons, drawn from the bitmaps an earlier process saved), $firsts"
+echo "processes each, in turn:"
 echo " order ours, 7-Zip, floor:"
 firsts_in_turn "$firsts" "" ours:classic peer:classic floor:classic
 a_ours=${first_median[ours:classic]} a_peer=${first_median[peer:classic]}
@@ -127,6 +132,10 @@ firsts_in_turn "$firsts" "" floor:classic peer:classic ours:classic
 b_ours=${first_median[ours:classic]} b_peer=${first_median[peer:classic]}
 b_floor=${first_median[floor:classic]}
 echo "  ours / 7-Zip $(against "$b_ours" "$b_peer" 0.8), ours / floor $(against "$b_ours" "$b_floor" 3.0)"
+echo " ours with no menu bitmaps saved by an earlier process (--cold, as after installing):"
+firsts_in_turn "$firsts" --cold ours:classic
+echo "  ours / 7-Zip $(ratio "${first_median[ours:classic]}" "$b_peer")," \
+  "ours / floor $(ratio "${first_median[ours:classic]}" "$b_floor") (against the order above)"
 echo " Windows 11 command, order ours, floor:"
 firsts_in_turn "$firsts" "" ours:command floor:command
 echo "  ours / floor $(ratio "${first_median[ours:command]}" "${first_median[floor:command]}")"

@@ -10,6 +10,7 @@
 #include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"
 #include "shellext/menu_commands.h"
+#include "shellext/saved_icons.h"
 
 namespace {
 
@@ -101,6 +102,7 @@ STDMETHODIMP CExtensionsShellEx::QueryContextMenu(HMENU hmenu, UINT menuIndex, U
     } else {
       log_write(LOG_DEBUG, L"VelmarPath:%s not found!", m_strCompanionPath.c_str());
     }
+    SavedIcons::Instance().Save();  // icons made for this menu, for the next process
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, offset);
   });
 }

@@ -12,7 +12,7 @@ IconStore::~IconStore() {
 }
 
 HBITMAP IconStore::Share(HBITMAP bitmap) {
-  ++references_[bitmap];
+  if (bitmap) ++references_[bitmap];  // a file without an icon has none to share
   return bitmap;
 }
 
@@ -23,7 +23,8 @@ void IconStore::Drop(HBITMAP bitmap) {
   references_.erase(held);
 }
 
-HBITMAP IconStore::FileBitmap(const std::wstring& path, const std::function<HBITMAP()>& make) {
+HBITMAP IconStore::FileBitmap(const std::wstring& path,
+                              const std::function<HBITMAP(const FileStamp&)>& make) {
   const ULONGLONG now = GetTickCount64();
   {
     ExclusiveLock hold(&lock_);
@@ -44,11 +45,11 @@ HBITMAP IconStore::FileBitmap(const std::wstring& path, const std::function<HBIT
       return Share(found->second.bitmap);
     }
   }
-  // Made without the lock: reading an icon may take milliseconds.
-  HBITMAP made = make();
-  if (!made) return nullptr;
+  // Made without the lock: reading an icon may take milliseconds. A file without one is kept as
+  // such too, so that it is not read again on every right-click while it stays the same.
+  HBITMAP made = make(stamp);
   ExclusiveLock hold(&lock_);
-  references_[made] = 1;  // the caller's
+  if (made) references_[made] = 1;  // the caller's
   KeepFile(path, stamp, now, made);
   return made;
 }

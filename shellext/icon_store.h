@@ -3,7 +3,8 @@
 // A bitmap is counted: the store holds one reference while it keeps the bitmap for later menus,
 // and each handler one for the bitmaps its menu shows; the last release deletes it. So a bitmap
 // replaced because its file changed, or pushed out of the store, goes as soon as no live menu
-// shows it, and never before. Failures are not kept.
+// shows it, and never before. A file version without an icon is kept as such (null), and a
+// file that is not there is not kept.
 #pragma once
 
 #include <windows.h>
@@ -24,9 +25,10 @@ class IconStore {
 
   static IconStore& Instance();
 
-  // A reference to the bitmap for the file as it is now, made by `make` when there is none for
-  // this version; given back with Release.
-  HBITMAP FileBitmap(const std::wstring& path, const std::function<HBITMAP()>& make);
+  // A reference to the bitmap for the file as it is now, made by `make` (given the version) when
+  // this version was not seen yet; null when it has none. Given back with Release.
+  HBITMAP FileBitmap(const std::wstring& path,
+                     const std::function<HBITMAP(const FileStamp&)>& make);
   // A reference to the bitmap kept under `key`, made by `make` the first time.
   HBITMAP ResourceBitmap(UINT key, const std::function<HBITMAP()>& make);
   void Release(HBITMAP bitmap);

@@ -6,13 +6,16 @@
 
 #include <atomic>
 #include <climits>
+#include <string>
 #include <vector>
 
 #include "common/fault_point.h"
 #include "common/no_throw.h"
 #include "shellext/extensions_shell_ex.h"
 #include "common/owners.h"
+#include "common/paths.h"
 #include "shellext/icon_store.h"
+#include "shellext/saved_icons.h"
 
 namespace {
 
@@ -102,8 +105,17 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
   const SIZE size = MenuIconSize();
   const UINT key = (static_cast<UINT>(size.cx) << 16) | (id & 0xFFFF);  // one per size
   HBITMAP bitmap = IconStore::Instance().ResourceBitmap(key, [&]() -> HBITMAP {
+    // Saved, as the files' icons, under the module's icon reference and the module's stamp.
+    const std::wstring module = comfw::g_module->GetModulePath();
+    const std::wstring reference = module + L",-" + std::to_wstring(id & 0xFFFF);
+    FileStamp stamp;
+    const bool stamped = ReadFileStamp(module, &stamp);
+    if (stamped)
+      if (HBITMAP saved = SavedIcons::Instance().Bitmap(reference, stamp, size)) return saved;
     UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
-    return icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
+    HBITMAP made = icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
+    if (stamped) SavedIcons::Instance().Keep(reference, stamp, made);
+    return made;
   });
   if (bitmap) m_mapIconBitmaps.emplace(id, bitmap);
   return bitmap;
@@ -112,14 +124,18 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
 HBITMAP CExtensionsShellEx::GetFileIconBitmap(const std::wstring& path, int index) {
   auto cached = m_mapFileIconBitmaps.find(path);
   if (cached != m_mapFileIconBitmaps.end()) return cached->second;
-  HBITMAP bitmap = IconStore::Instance().FileBitmap(path, [&]() -> HBITMAP {
+  HBITMAP bitmap = IconStore::Instance().FileBitmap(path, [&](const FileStamp& stamp) -> HBITMAP {
+    // As an earlier process made it for this version of the file, at this size.
+    if (HBITMAP saved = SavedIcons::Instance().Bitmap(path, stamp, MenuIconSize())) return saved;
     // Only the large icon is drawn (scaled to small-icon size). The output is real only when
     // the call reports it: a failing call may leave garbage in it. A file without icons gives
     // none here, so there is no counting them first (that would read the file twice).
     HICON extracted = nullptr;
     if (ExtractIconExW(path.c_str(), index, &extracted, nullptr, 1) != 1) return nullptr;
     UniqueIcon icon(extracted);
-    return IconToMenuBitmap(icon.get());
+    HBITMAP made = IconToMenuBitmap(icon.get());
+    SavedIcons::Instance().Keep(path, stamp, made);
+    return made;
   });
   if (bitmap) m_mapFileIconBitmaps.emplace(path, bitmap);
   return bitmap;

@@ -13,7 +13,8 @@
 //   --growth CYCLES   steady cost for each setup of the growth table
 //   --memory          private bytes, GDI objects and handles over 1,000 right-clicks
 //   --calls           what each call a right-click makes costs
-// SETUP: --interpreters=N, --no-project-env, --no-icons, --in-project, --deep (tools/benchmark).
+// SETUP: --interpreters=N, --no-project-env, --no-icons, --in-project, --deep, --cold
+// (tools/benchmark).
 #include <windows.h>
 #include <shellapi.h>
 
@@ -25,6 +26,7 @@
 #include "command/command_utils.h"
 #include "config/configure.h"
 #include "log/log.h"
+#include "shellext/saved_icons.h"
 #include "tools/benchmark/right_click.h"
 #include "tools/benchmark/setups.h"
 #include "tools/explorer/child_process.h"
@@ -230,11 +232,16 @@ int Growth(const ModuleCopy& copy, int cycles) {
     copy.WriteConfig(files.Settings());
     Selection selection(files.file());
     Measure(host, selection, 20);
-    Figures figures = Measure(host, selection, cycles);
+    std::vector<double> samples, steps(kSteps, 0.0);
+    for (int i = 0; i < cycles; ++i)
+      samples.push_back(MenuRightClick(host, Handler::kOurs, selection, &steps));
+    const Figures figures = Summary(samples);
     const std::vector<MenuItemView> menu = MenuOf(host, Handler::kOurs, selection);
-    std::printf("steady | %s | %zu items | median %.3f ms | p99 %.3f ms\n",
-                setup.Describe().c_str(), menu.empty() ? 0 : menu[0].submenu.size(),
-                figures.median_ms, figures.p99_ms);
+    std::printf(
+        "steady | %s | %zu items | median %.3f ms | p99 %.3f ms | mean Initialize %.3f ms, "
+        "QueryContextMenu %.3f ms\n",
+        setup.Describe().c_str(), menu.empty() ? 0 : menu[0].submenu.size(), figures.median_ms,
+        figures.p99_ms, steps[1] / cycles, steps[2] / cycles);
   }
   return 0;
 }
@@ -511,6 +518,7 @@ int wmain(int argc, wchar_t** argv) {
     }
   SetupFiles files(setup);
   copy.WriteConfig(files.Settings());
+  if (setup.cold) DeleteFileW(SavedIcons::UserFile().c_str());
   FloorRegistration floor(setup.SubmenuItems());
   if (mode == L"--compare") return Compare(files, number(1, 300), arg(2) == L"peer");
   if (mode == L"--calls") return CallCosts(copy, files.file());

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "common/paths.h"
 #include "tools/explorer/child_process.h"
 
 namespace {
@@ -53,6 +54,8 @@ bool Setup::Read(const std::wstring& argument) {
     place = kInProject;
   else if (argument == L"--deep")
     place = kDeep;
+  else if (argument == L"--cold")
+    cold = true;
   else
     return false;
   return interpreters >= 0;
@@ -100,12 +103,21 @@ SetupFiles::SetupFiles(const Setup& setup, int first_program)
     SetFolderWritten(folder, 3600);
 }
 
+// The folder of the interpreter programs, kept from run to run.
+std::wstring ProgramsFolder() {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"velmar-benchmark-programs";
+}
+
 void SetupFiles::AddPrograms(int count) {
   if (!setup_.with_icons) return;
+  CreateDirectoryW(ProgramsFolder().c_str(), nullptr);
   for (int end = programs_ + count; programs_ < end; ++programs_) {
-    const std::wstring folder = folder_.path() + L"\\python" + std::to_wstring(programs_);
+    const std::wstring folder = ProgramsFolder() + L"\\python" + std::to_wstring(programs_);
     CreateDirectoryW(folder.c_str(), nullptr);
-    if (!CopyFileW(kIconPrograms[programs_ % kIconProgramCount], (folder + L"\\python.exe").c_str(),
+    if (!IsFile(folder + L"\\python.exe") &&
+        !CopyFileW(kIconPrograms[programs_ % kIconProgramCount], (folder + L"\\python.exe").c_str(),
                    FALSE))
       std::exit(4);
   }
@@ -115,9 +127,9 @@ std::string SetupFiles::Settings(int first_program) const {
   std::string settings = "<configure><log_level>5</log_level>";  // as shipped
   if (setup_.project_env) settings += "<project_env>1</project_env>";
   for (int i = first_program; i < first_program + setup_.interpreters; ++i) {
-    const std::string path =
-        setup_.with_icons ? Narrow(folder_.path()) + "\\python" + std::to_string(i) + "\\python.exe"
-                          : "C:\\windows\\win.ini";
+    const std::string path = setup_.with_icons ? Narrow(ProgramsFolder()) + "\\python" +
+                                                     std::to_string(i) + "\\python.exe"
+                                               : "C:\\windows\\win.ini";
     settings +=
         "<python><path>" + path + "</path><version>3.12.1</version><bits>64</bits></python>";
   }

@@ -12,17 +12,19 @@ struct Setup {
   bool project_env = true;  // as shipped
   bool with_icons = true;   // interpreters whose files carry an icon, else files without any
   enum Place { kPlain, kInProject, kDeep } place = kPlain;  // kDeep: 20 folders down
+  bool cold = false;  // no menu bitmaps saved by an earlier process, as after installing
 
-  // "--interpreters=N", "--no-project-env", "--no-icons", "--in-project", "--deep"; false for
-  // anything else.
+  // "--interpreters=N", "--no-project-env", "--no-icons", "--in-project", "--deep", "--cold";
+  // false for anything else.
   bool Read(const std::wstring& argument);
   std::string Describe() const;
   // The items of our submenu: the project's, the interpreters', the companion's.
   int SubmenuItems() const;
 };
 
-// The files of a setup in a folder of their own: interpreter programs (distinct paths, each
-// carrying an icon, unless without), the right-clicked file, a project's .venv when asked.
+// The files of a setup in a folder of their own: the right-clicked file, a project's .venv when
+// asked. The interpreter programs (distinct paths, each carrying an icon, unless without) stay
+// from run to run, as a user's interpreters do, in one folder under %TEMP%.
 class SetupFiles {
  public:
   explicit SetupFiles(const Setup& setup, int first_program = 0);
