@@ -51,9 +51,41 @@ class Counted {
   STDMETHODIMP_(ULONG) AddRef() override { return AddOne(); } \
   STDMETHODIMP_(ULONG) Release() override { return DropOne(); }
 
-class SubCommand : public Counted<SubCommand>, public IExplorerCommand {
+// What every command of the floor answers: a constant title and icon, enabled; with
+// subcommands (the top command) or without.
+class AnyCommand : public IExplorerCommand {
  public:
-  explicit SubCommand(const wchar_t* label) : label_(label) {}
+  AnyCommand(const wchar_t* label, bool top) : label_(label), top_(top) {}
+  virtual ~AnyCommand() = default;
+  STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* name) override { return SHStrDupW(label_, name); }
+  STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* icon) override { return SHStrDupW(kIcon, icon); }
+  STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* tip) override {
+    *tip = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetCanonicalName(GUID* name) override {
+    *name = top_ ? kFloorClsid : GUID_NULL;
+    return top_ ? S_OK : E_NOTIMPL;
+  }
+  STDMETHODIMP GetState(IShellItemArray*, BOOL, EXPCMDSTATE* state) override {
+    *state = ECS_ENABLED;
+    return S_OK;
+  }
+  STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) override { return top_ ? E_NOTIMPL : S_OK; }
+  STDMETHODIMP GetFlags(EXPCMDFLAGS* flags) override {
+    *flags = top_ ? ECF_HASSUBCOMMANDS : ECF_DEFAULT;
+    return S_OK;
+  }
+  STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** list) override;
+
+ private:
+  const wchar_t* label_;
+  bool top_;
+};
+
+class SubCommand : public Counted<SubCommand>, public AnyCommand {
+ public:
+  explicit SubCommand(const wchar_t* label) : AnyCommand(label, false) {}
   FLOOR_UNKNOWN
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     *out = iid == IID_IUnknown || iid == IID_IExplorerCommand ? static_cast<IExplorerCommand*>(this)
@@ -62,32 +94,6 @@ class SubCommand : public Counted<SubCommand>, public IExplorerCommand {
     AddRef();
     return S_OK;
   }
-  STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* name) override { return SHStrDupW(label_, name); }
-  STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* icon) override { return SHStrDupW(kIcon, icon); }
-  STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* tip) override {
-    *tip = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetCanonicalName(GUID* name) override {
-    *name = GUID_NULL;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetState(IShellItemArray*, BOOL, EXPCMDSTATE* state) override {
-    *state = ECS_ENABLED;
-    return S_OK;
-  }
-  STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) override { return S_OK; }
-  STDMETHODIMP GetFlags(EXPCMDFLAGS* flags) override {
-    *flags = ECF_DEFAULT;
-    return S_OK;
-  }
-  STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** list) override {
-    *list = nullptr;
-    return E_NOTIMPL;
-  }
-
- private:
-  const wchar_t* label_;
 };
 
 class CommandList : public Counted<CommandList>, public IEnumExplorerCommand {
@@ -143,8 +149,9 @@ class CommandList : public Counted<CommandList>, public IEnumExplorerCommand {
 class Handler : public Counted<Handler>,
                 public IShellExtInit,
                 public IContextMenu,
-                public IExplorerCommand {
+                public AnyCommand {
  public:
+  Handler() : AnyCommand(kTopLabel, true) {}
   FLOOR_UNKNOWN
   STDMETHODIMP QueryInterface(REFIID iid, void** out) override {
     if (iid == IID_IUnknown || iid == IID_IShellExtInit)
@@ -176,33 +183,12 @@ class Handler : public Counted<Handler>,
   }
   STDMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO*) override { return S_OK; }
   STDMETHODIMP GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT) override { return E_NOTIMPL; }
-
-  STDMETHODIMP GetTitle(IShellItemArray*, LPWSTR* name) override {
-    return SHStrDupW(kTopLabel, name);
-  }
-  STDMETHODIMP GetIcon(IShellItemArray*, LPWSTR* icon) override { return SHStrDupW(kIcon, icon); }
-  STDMETHODIMP GetToolTip(IShellItemArray*, LPWSTR* tip) override {
-    *tip = nullptr;
-    return E_NOTIMPL;
-  }
-  STDMETHODIMP GetCanonicalName(GUID* name) override {
-    *name = kFloorClsid;
-    return S_OK;
-  }
-  STDMETHODIMP GetState(IShellItemArray*, BOOL, EXPCMDSTATE* state) override {
-    *state = ECS_ENABLED;
-    return S_OK;
-  }
-  STDMETHODIMP Invoke(IShellItemArray*, IBindCtx*) override { return E_NOTIMPL; }
-  STDMETHODIMP GetFlags(EXPCMDFLAGS* flags) override {
-    *flags = ECF_HASSUBCOMMANDS;
-    return S_OK;
-  }
-  STDMETHODIMP EnumSubCommands(IEnumExplorerCommand** list) override {
-    *list = new CommandList;
-    return S_OK;
-  }
 };
+
+STDMETHODIMP AnyCommand::EnumSubCommands(IEnumExplorerCommand** list) {
+  *list = top_ ? new CommandList : nullptr;
+  return top_ ? S_OK : E_NOTIMPL;
+}
 
 class Factory : public IClassFactory {
  public:
