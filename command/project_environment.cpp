@@ -59,11 +59,11 @@ bool OnNetwork(const std::wstring& folder) {
 
 // Folders seen to hold no environment under any of the names, each with its stamp then: while the
 // stamp is the same, no entry was made there since, and the folder is not looked in again.
-class FoldersWithout {
+class FoldersWithoutEnvironment {
  public:
   static constexpr size_t kLimit = 256;
-  static FoldersWithout& Instance() {
-    static FoldersWithout folders;
+  static FoldersWithoutEnvironment& Instance() {
+    static FoldersWithoutEnvironment folders;
     return folders;
   }
   bool Has(const std::wstring& folder, const FileStamp& stamp) {
@@ -157,7 +157,7 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
     const std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
     FileStamp stamp;
     const bool stamped = folder_times && ReadFolderStamp(folder, &stamp);
-    if (stamped && FoldersWithout::Instance().Has(folder, stamp)) {
+    if (stamped && FoldersWithoutEnvironment::Instance().Has(folder, stamp)) {
       if (IsDriveRoot(folder)) break;
       continue;
     }
@@ -177,7 +177,7 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
     }
     // pixi's environments lie two folders down: .pixi itself must be absent too.
     if (stamped && !named && !IsFolder(base + kPixiFolder))
-      FoldersWithout::Instance().Keep(folder, stamp);
+      FoldersWithoutEnvironment::Instance().Keep(folder, stamp);
     if (IsDriveRoot(folder)) break;
   }
   return false;
