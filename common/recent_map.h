@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <utility>
 
 template <class Key, class Value>
@@ -19,16 +20,23 @@ class RecentMap {
     return &found->second.value;
   }
 
-  void Keep(const Key& key, Value value) {
+  // Keeps `value` under `key`, in place of what was there; gives back the entry it pushed out
+  // to stay within the limit, if any.
+  std::optional<Value> Keep(const Key& key, Value value) {
+    std::optional<Value> pushed_out;
     auto found = entries_.find(key);
     if (found == entries_.end() && entries_.size() >= limit_) {
       auto oldest = entries_.begin();
       for (auto entry = entries_.begin(); entry != entries_.end(); ++entry)
         if (entry->second.used < oldest->second.used) oldest = entry;
+      pushed_out = std::move(oldest->second.value);
       entries_.erase(oldest);
     }
     entries_[key] = {std::move(value), ++uses_};
+    return pushed_out;
   }
+
+  void Clear() { entries_.clear(); }
 
   size_t size() const { return entries_.size(); }
 

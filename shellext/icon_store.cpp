@@ -28,21 +28,17 @@ HBITMAP IconStore::FileBitmap(const std::wstring& path,
   const ULONGLONG now = GetTickCount64();
   {
     ExclusiveLock hold(&lock_);
-    auto found = files_.find(path);
-    if (found != files_.end() && now - found->second.checked_at < kRecheckMs) {
-      found->second.used = ++uses_;
-      return Share(found->second.bitmap);
-    }
+    const FileEntry* found = files_.Find(path);
+    if (found && now - found->checked_at < kRecheckMs) return Share(found->bitmap);
   }
   FileStamp stamp;
   if (!ReadFileStamp(path, &stamp)) return nullptr;
   {
     ExclusiveLock hold(&lock_);
-    auto found = files_.find(path);
-    if (found != files_.end() && found->second.stamp == stamp) {
-      found->second.checked_at = now;
-      found->second.used = ++uses_;
-      return Share(found->second.bitmap);
+    FileEntry* found = files_.Find(path);
+    if (found && found->stamp == stamp) {
+      found->checked_at = now;
+      return Share(found->bitmap);
     }
   }
   // Made without the lock: reading an icon may take milliseconds. A file without one is kept as
@@ -56,17 +52,8 @@ HBITMAP IconStore::FileBitmap(const std::wstring& path,
 
 void IconStore::KeepFile(const std::wstring& path, const FileStamp& stamp, ULONGLONG now,
                          HBITMAP made) {
-  auto found = files_.find(path);
-  if (found == files_.end() && files_.size() >= kFileLimit) {
-    auto oldest = files_.begin();
-    for (auto entry = files_.begin(); entry != files_.end(); ++entry)
-      if (entry->second.used < oldest->second.used) oldest = entry;
-    Drop(oldest->second.bitmap);
-    files_.erase(oldest);
-  }
-  FileEntry& entry = files_[path];
-  if (entry.bitmap) Drop(entry.bitmap);  // the file changed
-  entry = {stamp, now, ++uses_, Share(made)};
+  if (const FileEntry* changed = files_.Find(path)) Drop(changed->bitmap);
+  if (auto pushed_out = files_.Keep(path, {stamp, now, Share(made)})) Drop(pushed_out->bitmap);
 }
 
 HBITMAP IconStore::ResourceBitmap(UINT key, const std::function<HBITMAP()>& make) {
@@ -93,8 +80,8 @@ void IconStore::Release(HBITMAP bitmap) {
 
 void IconStore::Clear() {
   ExclusiveLock hold(&lock_);
-  for (const auto& entry : files_) Drop(entry.second.bitmap);
+  files_.ForEach([this](const std::wstring&, const FileEntry& entry) { Drop(entry.bitmap); });
   for (const auto& entry : resources_) Drop(entry.second);
-  files_.clear();
+  files_.Clear();
   resources_.clear();
 }

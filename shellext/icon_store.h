@@ -14,6 +14,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "common/recent_map.h"
 
 class IconStore {
  public:
@@ -39,7 +40,6 @@ class IconStore {
   struct FileEntry {
     FileStamp stamp;
     ULONGLONG checked_at = 0;
-    ULONGLONG used = 0;  // the use count at its last use: the smallest goes first
     HBITMAP bitmap = nullptr;
   };
   IconStore() = default;
@@ -52,8 +52,7 @@ class IconStore {
   void KeepFile(const std::wstring& path, const FileStamp& stamp, ULONGLONG now, HBITMAP made);
 
   SRWLOCK lock_ = SRWLOCK_INIT;  // handlers of several windows run on several threads
-  std::map<std::wstring, FileEntry> files_;
+  RecentMap<std::wstring, FileEntry> files_{kFileLimit};  // the least recently used goes first
   std::map<UINT, HBITMAP> resources_;
   std::map<HBITMAP, unsigned> references_;  // every bitmap alive, and who holds it
-  ULONGLONG uses_ = 0;
 };

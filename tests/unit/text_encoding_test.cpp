@@ -47,12 +47,14 @@ TEST(RecentMap, PushesOutTheLeastRecentlyUsed) {
   RecentMap<int, int> map(3);
   for (int key = 1; key <= 3; ++key) map.Keep(key, key * 10);
   ASSERT_NE(map.Find(1), nullptr);  // 1 is now the most recent, 2 the oldest
-  map.Keep(4, 40);
+  const std::optional<int> pushed_out = map.Keep(4, 40);
+  ASSERT_TRUE(pushed_out.has_value());
+  EXPECT_EQ(*pushed_out, 20);
   EXPECT_EQ(map.size(), 3u);
   EXPECT_EQ(map.Find(2), nullptr);
   ASSERT_NE(map.Find(1), nullptr);
   EXPECT_EQ(*map.Find(1), 10);
-  map.Keep(3, 33);  // replacing one pushes nothing out
+  EXPECT_FALSE(map.Keep(3, 33).has_value());  // replacing one pushes nothing out
   EXPECT_EQ(map.size(), 3u);
   EXPECT_EQ(*map.Find(3), 33);
   EXPECT_NE(map.Find(4), nullptr);
