@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <map>
 
 #include "command/command_utils.h"
 #include "common/owners.h"
 #include "common/paths.h"
+#include "common/recent_map.h"
 #include "common/text_encoding.h"
 #include "log/log.h"
 #include "tinyxml2.h"
@@ -67,7 +67,8 @@ void add_text_element(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, 
 }
 
 // Every right-click loads the settings: each version of a file (its write time and size) is
-// parsed once in the process, and every load gets its own copy of the record.
+// parsed once in the process (for the last few files read), and every load gets its own copy of
+// the record.
 class ParsedFiles {
  public:
   static ParsedFiles& Instance() {
@@ -76,19 +77,20 @@ class ParsedFiles {
   }
   bool Find(const std::wstring& path, const FileStamp& stamp, Config* config) {
     ExclusiveLock hold(&lock_);
-    auto found = files_.find(path);
-    bool hit = found != files_.end() && found->second.first == stamp;
-    if (hit) *config = found->second.second;
+    const auto* found = files_.Find(path);
+    bool hit = found && found->first == stamp;
+    if (hit) *config = found->second;
     return hit;
   }
   void Keep(const std::wstring& path, const FileStamp& stamp, const Config& config) {
     ExclusiveLock hold(&lock_);
-    files_[path] = {stamp, config};
+    files_.Keep(path, {stamp, config});
   }
 
  private:
+  static constexpr size_t kFileLimit = 8;  // the module reads one; the companion a few
   SRWLOCK lock_ = SRWLOCK_INIT;
-  std::map<std::wstring, std::pair<FileStamp, Config>> files_;
+  RecentMap<std::wstring, std::pair<FileStamp, Config>> files_{kFileLimit};
 };
 
 // The file's text as UTF-8: itself when it is valid UTF-8 (after an optional byte order mark),
