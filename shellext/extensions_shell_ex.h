@@ -7,6 +7,7 @@
 #include <uxtheme.h>
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -14,6 +15,7 @@
 #include "framework/object.h"
 #include "common/class_id.h"
 #include "common/owners.h"
+#include "common/paths.h"
 #include "shellext/menu_commands.h"
 
 // Windows 6.0 or later: menu items carry 32-bit bitmaps; before, the menu owner-draws them.
@@ -81,6 +83,10 @@ class CExtensionsShellEx : public comfw::CComObjectRootEx<comfw::CComSingleThrea
                            UINT position);
 
   void ResolveThemeEntryPoints();
+  // The bitmap an earlier process saved for this version (`stamp`) of `source` at the menu's
+  // size, else the one `make` draws, saved for the next; never saved without a stamp.
+  HBITMAP SavedOrMade(const std::wstring& source, const FileStamp* stamp,
+                      const std::function<HBITMAP()>& make);
   HBITMAP IconToMenuBitmap(HICON icon);
   static HRESULT CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap);
   HRESULT CompleteAlpha(HPAINTBUFFER buffer, HDC dc, HICON icon, SIZE size);

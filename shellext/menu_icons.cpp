@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <climits>
+#include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -107,15 +109,13 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
   HBITMAP bitmap = IconStore::Instance().ResourceBitmap(key, [&]() -> HBITMAP {
     // Saved, as the files' icons, under the module's icon reference and the module's stamp.
     const std::wstring module = comfw::g_module->GetModulePath();
-    const std::wstring reference = module + L",-" + std::to_wstring(id & 0xFFFF);
     FileStamp stamp;
     const bool stamped = ReadFileStamp(module, &stamp);
-    if (stamped)
-      if (HBITMAP saved = SavedIcons::Instance().Bitmap(reference, stamp, size)) return saved;
-    UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
-    HBITMAP made = icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
-    if (stamped) SavedIcons::Instance().Keep(reference, stamp, made);
-    return made;
+    return SavedOrMade(module + L",-" + std::to_wstring(id & 0xFFFF), stamped ? &stamp : nullptr,
+                       [&]() -> HBITMAP {
+                         UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
+                         return icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
+                       });
   });
   if (bitmap) m_mapIconBitmaps.emplace(id, bitmap);
   return bitmap;
@@ -124,21 +124,35 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
 HBITMAP CExtensionsShellEx::GetFileIconBitmap(const std::wstring& path, int index) {
   auto cached = m_mapFileIconBitmaps.find(path);
   if (cached != m_mapFileIconBitmaps.end()) return cached->second;
-  HBITMAP bitmap = IconStore::Instance().FileBitmap(path, [&](const FileStamp& stamp) -> HBITMAP {
-    // As an earlier process made it for this version of the file, at this size.
-    if (HBITMAP saved = SavedIcons::Instance().Bitmap(path, stamp, MenuIconSize())) return saved;
-    // Only the large icon is drawn (scaled to small-icon size). The output is real only when
-    // the call reports it: a failing call may leave garbage in it. A file without icons gives
-    // none here, so there is no counting them first (that would read the file twice).
-    HICON extracted = nullptr;
-    if (ExtractIconExW(path.c_str(), index, &extracted, nullptr, 1) != 1) return nullptr;
-    UniqueIcon icon(extracted);
-    HBITMAP made = IconToMenuBitmap(icon.get());
-    SavedIcons::Instance().Keep(path, stamp, made);
-    return made;
+  HBITMAP bitmap = IconStore::Instance().FileBitmap(path, [&](const FileStamp& stamp) {
+    return SavedOrMade(path, &stamp, [&]() -> HBITMAP {
+      // Only the large icon is drawn (scaled to small-icon size). The output is real only when
+      // the call reports it: a failing call may leave garbage in it. A file without icons gives
+      // none here, so there is no counting them first (that would read the file twice).
+      HICON extracted = nullptr;
+      if (ExtractIconExW(path.c_str(), index, &extracted, nullptr, 1) != 1) return nullptr;
+      UniqueIcon icon(extracted);
+      return IconToMenuBitmap(icon.get());
+    });
   });
   if (bitmap) m_mapFileIconBitmaps.emplace(path, bitmap);
   return bitmap;
+}
+
+HBITMAP CExtensionsShellEx::SavedOrMade(const std::wstring& source, const FileStamp* stamp,
+                                        const std::function<HBITMAP()>& make) {
+  const SIZE size = MenuIconSize();
+  std::vector<uint32_t> pixels;
+  void* bits = nullptr;
+  HBITMAP bitmap = nullptr;
+  if (stamp && SavedIcons::Instance().Pixels(source, *stamp, size, &pixels) &&
+      SUCCEEDED(CreateArgbDib(nullptr, size, &bits, &bitmap))) {
+    std::memcpy(bits, pixels.data(), pixels.size() * sizeof(uint32_t));
+    return bitmap;
+  }
+  HBITMAP made = make();
+  if (stamp) SavedIcons::Instance().Keep(source, *stamp, made);
+  return made;
 }
 
 HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {
@@ -166,11 +180,9 @@ HBITMAP CExtensionsShellEx::IconToMenuBitmap(HICON icon) {
 }
 
 HRESULT CExtensionsShellEx::CreateArgbDib(HDC dc, SIZE size, void** bits, HBITMAP* bitmap) {
-  *bitmap = nullptr;
   BITMAPINFO info = ArgbInfo(size);
-  HDC screen = dc ? nullptr : GetDC(nullptr);
-  *bitmap = CreateDIBSection(dc ? dc : screen, &info, DIB_RGB_COLORS, bits, nullptr, 0);
-  if (screen) ReleaseDC(nullptr, screen);
+  // With colours given as RGB values the device context is not consulted: it may be null.
+  *bitmap = CreateDIBSection(dc, &info, DIB_RGB_COLORS, bits, nullptr, 0);
   return *bitmap ? S_OK : E_OUTOFMEMORY;
 }
 

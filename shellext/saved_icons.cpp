@@ -93,19 +93,15 @@ void SavedIcons::LoadOnce() {
   if (fields.done()) entries_ = std::move(entries);  // all of it, or nothing
 }
 
-HBITMAP SavedIcons::Bitmap(const std::wstring& path, const FileStamp& stamp, SIZE size) {
+bool SavedIcons::Pixels(const std::wstring& path, const FileStamp& stamp, SIZE size,
+                        std::vector<uint32_t>* pixels) {
   ExclusiveLock hold(&lock_);
   LoadOnce();
   const Entry* entry = entries_.Find(path);
   if (!entry || !(entry->stamp == stamp) || entry->size.cx != size.cx || entry->size.cy != size.cy)
-    return nullptr;
-  BITMAPINFO info = {};
-  info.bmiHeader = {sizeof(BITMAPINFOHEADER), size.cx, size.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap && bits)
-    std::memcpy(bits, entry->pixels.data(), entry->pixels.size() * sizeof(uint32_t));
-  return bitmap;
+    return false;
+  *pixels = entry->pixels;
+  return true;
 }
 
 void SavedIcons::Keep(const std::wstring& path, const FileStamp& stamp, HBITMAP bitmap) {

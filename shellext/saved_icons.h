@@ -25,9 +25,10 @@ class SavedIcons {
   SavedIcons(const SavedIcons&) = delete;
   SavedIcons& operator=(const SavedIcons&) = delete;
 
-  // A new 32-bit bitmap with the pixels saved for this version of `path` at `size`; null when
-  // there are none. The caller owns it.
-  HBITMAP Bitmap(const std::wstring& path, const FileStamp& stamp, SIZE size);
+  // The 32-bit pixels (bottom-up rows) saved for this version of `path` at `size`; false when
+  // there are none.
+  bool Pixels(const std::wstring& path, const FileStamp& stamp, SIZE size,
+              std::vector<uint32_t>* pixels);
   // Remembers the pixels of `bitmap` (a 32-bit DIB section) for this version of `path`.
   void Keep(const std::wstring& path, const FileStamp& stamp, HBITMAP bitmap);
   // Writes the file when something was kept since it was read: a whole new file, put in place of

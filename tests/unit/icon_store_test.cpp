@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "common/owners.h"
 #include "shellext/icon_store.h"
@@ -63,12 +64,6 @@ HBITMAP PatternBitmap(LONG side, uint32_t seed) {
   return bitmap;
 }
 
-uint32_t PixelOf(HBITMAP bitmap, LONG at) {
-  DIBSECTION section = {};
-  GetObjectW(bitmap, sizeof(section), &section);
-  return static_cast<const uint32_t*>(section.dsBm.bmBits)[at];
-}
-
 }  // namespace
 
 // What one process saves, the next draws from: the same pixels, for the same version of the file
@@ -77,20 +72,21 @@ TEST(SavedIcons, TheNextProcessGetsThePixelsOfTheSameVersionAtTheSameSize) {
   TempDir folder(L"saved-icons");
   const std::wstring file = folder.path() + L"\\cache\\menu-icons.bin";
   const FileStamp stamp = {1234, 56};
+  std::vector<uint32_t> pixels;
   UniqueBitmap made(PatternBitmap(16, 0xFF000000));
   {
     SavedIcons first(file);
-    EXPECT_EQ(first.Bitmap(L"C:\\py\\python.exe", stamp, {16, 16}), nullptr);
+    EXPECT_FALSE(first.Pixels(L"C:\\py\\python.exe", stamp, {16, 16}, &pixels));
     first.Keep(L"C:\\py\\python.exe", stamp, made.get());
     first.Save();
   }
   SavedIcons next(file);
-  UniqueBitmap drawn(next.Bitmap(L"C:\\py\\python.exe", stamp, {16, 16}));
-  ASSERT_NE(drawn.get(), nullptr);
-  for (LONG at : {0, 17, 255}) EXPECT_EQ(PixelOf(drawn.get(), at), 0xFF000000u + at);
-  EXPECT_EQ(next.Bitmap(L"C:\\py\\python.exe", {1235, 56}, {16, 16}), nullptr);
-  EXPECT_EQ(next.Bitmap(L"C:\\py\\python.exe", stamp, {20, 20}), nullptr);
-  EXPECT_EQ(next.Bitmap(L"C:\\other\\python.exe", stamp, {16, 16}), nullptr);
+  ASSERT_TRUE(next.Pixels(L"C:\\py\\python.exe", stamp, {16, 16}, &pixels));
+  ASSERT_EQ(pixels.size(), 256u);
+  for (LONG at : {0, 17, 255}) EXPECT_EQ(pixels[at], 0xFF000000u + at);
+  EXPECT_FALSE(next.Pixels(L"C:\\py\\python.exe", {1235, 56}, {16, 16}, &pixels));
+  EXPECT_FALSE(next.Pixels(L"C:\\py\\python.exe", stamp, {20, 20}, &pixels));
+  EXPECT_FALSE(next.Pixels(L"C:\\other\\python.exe", stamp, {16, 16}, &pixels));
 }
 
 // A damaged file (cut anywhere, or claiming more than it may hold) counts as empty, and the file
@@ -99,6 +95,7 @@ TEST(SavedIcons, ADamagedFileIsEmptyAndTheFileIsBounded) {
   TempDir folder(L"saved-icons-damaged");
   const std::wstring file = folder.path() + L"\\menu-icons.bin";
   const FileStamp stamp = {1, 2};
+  std::vector<uint32_t> pixels;
   {
     SavedIcons saved(file);
     for (int k = 0; k < 200; ++k) {
@@ -109,10 +106,9 @@ TEST(SavedIcons, ADamagedFileIsEmptyAndTheFileIsBounded) {
   }
   {
     SavedIcons reread(file);
-    EXPECT_EQ(reread.Bitmap(L"C:\\p1000", stamp, {4, 4}), nullptr);  // pushed out
-    UniqueBitmap last(reread.Bitmap(L"C:\\p1199", stamp, {4, 4}));
-    ASSERT_NE(last.get(), nullptr);
-    EXPECT_EQ(PixelOf(last.get(), 3), 199u + 3);
+    EXPECT_FALSE(reread.Pixels(L"C:\\p1000", stamp, {4, 4}, &pixels));  // pushed out
+    ASSERT_TRUE(reread.Pixels(L"C:\\p1199", stamp, {4, 4}, &pixels));
+    EXPECT_EQ(pixels[3], 199u + 3);
   }
   const std::string whole = ReadTextFile(file);
   const size_t entry = 4 + 8 * 2 + 16 + 8 + 16 * 4;  // chars, "C:\pNNNN", stamp, size, pixels
@@ -121,11 +117,11 @@ TEST(SavedIcons, ADamagedFileIsEmptyAndTheFileIsBounded) {
        {size_t{0}, size_t{3}, size_t{8}, size_t{9}, whole.size() / 2, whole.size() - 1}) {
     ASSERT_TRUE(WriteTextFile(file, whole.substr(0, cut)));
     SavedIcons damaged(file);
-    EXPECT_EQ(damaged.Bitmap(L"C:\\p1199", stamp, {4, 4}), nullptr) << cut;
+    EXPECT_FALSE(damaged.Pixels(L"C:\\p1199", stamp, {4, 4}, &pixels)) << cut;
   }
   std::string too_many = whole;
   too_many[4] = '\xFF';  // the count
   ASSERT_TRUE(WriteTextFile(file, too_many));
   SavedIcons claimed(file);
-  EXPECT_EQ(claimed.Bitmap(L"C:\\p1199", stamp, {4, 4}), nullptr);
+  EXPECT_FALSE(claimed.Pixels(L"C:\\p1199", stamp, {4, 4}, &pixels));
 }
