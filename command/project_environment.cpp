@@ -75,10 +75,7 @@ class FoldersWithoutEnvironment {
   // may leave a folder with the same write time.
   void Keep(const std::wstring& folder, const FileStamp& stamp) {
     constexpr ULONGLONG kSettledTicks = 2ull * 10000000;  // 2 s in 100 ns units
-    FILETIME now_time;
-    GetSystemTimeAsFileTime(&now_time);
-    const ULONGLONG now =
-        (static_cast<ULONGLONG>(now_time.dwHighDateTime) << 32) | now_time.dwLowDateTime;
+    const ULONGLONG now = FileTimeNow();
     if (now < stamp.write_time || now - stamp.write_time < kSettledTicks) return;
     ExclusiveLock hold(&lock_);
     folders_.Keep(folder, stamp);

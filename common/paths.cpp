@@ -23,13 +23,16 @@ bool SamePath(std::wstring_view a, std::wstring_view b) {
 
 namespace {
 
+ULONGLONG FileTimeValue(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
 bool ReadStamp(const std::wstring& path, bool folder, FileStamp* stamp) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
       ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) != folder)
     return false;
-  stamp->write_time = (static_cast<ULONGLONG>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                      data.ftLastWriteTime.dwLowDateTime;
+  stamp->write_time = FileTimeValue(data.ftLastWriteTime);
   stamp->size = (static_cast<ULONGLONG>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   return true;
 }
@@ -42,4 +45,10 @@ bool ReadFileStamp(const std::wstring& path, FileStamp* stamp) {
 
 bool ReadFolderStamp(const std::wstring& path, FileStamp* stamp) {
   return ReadStamp(path, true, stamp);
+}
+
+ULONGLONG FileTimeNow() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  return FileTimeValue(now);
 }

@@ -23,6 +23,9 @@ struct FileStamp {
   }
 };
 
+// The system's time now, in the units of FileStamp::write_time (100 ns since 1601).
+ULONGLONG FileTimeNow();
+
 // False when `path` names no file (nothing, or a folder).
 bool ReadFileStamp(const std::wstring& path, FileStamp* stamp);
 // A folder's write time, which changes when an entry is made, removed or renamed in it (on NTFS
