@@ -17,44 +17,48 @@ namespace {
 bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
 
 // What a right-click needs to know of a drive, asked of the system at most once every few seconds
-// per letter: on some systems the questions cost more than all the lookups of a right-click
-// together.
-struct DriveFacts {
-  UINT type = DRIVE_UNKNOWN;
-  bool folder_times = false;  // folders' write times follow their entries (NTFS, ReFS)
-};
+// per letter and question: on some systems one question costs more than all the lookups of a
+// right-click together.
+enum class DriveQuestion { kType, kFolderTimes };
 
-DriveFacts FactsOfDrive(wchar_t letter) {
+UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
   constexpr ULONGLONG kKeptMs = 5000;
   static SRWLOCK lock = SRWLOCK_INIT;
   static struct {
-    DriveFacts facts;
+    UINT answer;
     ULONGLONG asked;  // 0: never
-  } known[26] = {};
+  } known[26][2] = {};
   const wchar_t upper = letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter;
-  if (upper < L'A' || upper > L'Z') return {};
+  if (upper < L'A' || upper > L'Z') return 0;
   const ULONGLONG now = GetTickCount64();
-  auto& drive = known[upper - L'A'];
+  auto& kept = known[upper - L'A'][static_cast<int>(question)];
   {
     ExclusiveLock hold(&lock);
-    if (drive.asked != 0 && now - drive.asked < kKeptMs) return drive.facts;
+    if (kept.asked != 0 && now - kept.asked < kKeptMs) return kept.answer;
   }
   const wchar_t root[] = {upper, L':', L'\\', L'\0'};
-  DriveFacts facts;
-  facts.type = GetDriveTypeW(root);
-  wchar_t file_system[MAX_PATH + 1] = {};
-  if (facts.type == DRIVE_FIXED &&
-      GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, file_system, MAX_PATH + 1))
-    facts.folder_times =
-        lstrcmpiW(file_system, L"NTFS") == 0 || lstrcmpiW(file_system, L"ReFS") == 0;
+  UINT answer = 0;
+  if (question == DriveQuestion::kType) {
+    answer = GetDriveTypeW(root);
+  } else if (DriveAnswer(upper, DriveQuestion::kType) == DRIVE_FIXED) {
+    wchar_t file_system[MAX_PATH + 1] = {};
+    if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, file_system,
+                              MAX_PATH + 1))
+      answer = lstrcmpiW(file_system, L"NTFS") == 0 || lstrcmpiW(file_system, L"ReFS") == 0;
+  }
   ExclusiveLock hold(&lock);
-  drive = {facts, now | 1};
-  return facts;
+  kept = {answer, now | 1};
+  return answer;
 }
 
 bool OnNetwork(const std::wstring& folder) {
   if (folder.size() < 3 || folder[1] != L':') return true;  // \\server\share, or no drive at all
-  return FactsOfDrive(folder[0]).type == DRIVE_REMOTE;
+  return DriveAnswer(folder[0], DriveQuestion::kType) == DRIVE_REMOTE;
+}
+
+// Folders' write times follow their entries (NTFS, ReFS).
+bool FolderTimesFollowEntries(const std::wstring& folder) {
+  return DriveAnswer(folder[0], DriveQuestion::kFolderTimes) != 0;
 }
 
 // Folders seen to hold no environment under any of the names, each with its stamp then: while the
@@ -136,7 +140,6 @@ std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
 
 bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment* found) {
   if (start_folder.empty() || OnNetwork(start_folder)) return false;
-  const bool folder_times = FactsOfDrive(start_folder[0]).folder_times;
   std::wstring folder = start_folder;
   while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
   std::vector<std::wstring> names(std::begin(kProjectEnvironmentFolders),
@@ -153,13 +156,19 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
     }
     const std::wstring base = folder.back() == L'\\' ? folder : folder + L"\\";
     FileStamp stamp;
-    const bool stamped = folder_times && ReadFolderStamp(folder, &stamp);
-    if (stamped && FoldersWithoutEnvironment::Instance().Has(folder, stamp)) {
+    const bool stamped = ReadFolderStamp(folder, &stamp);
+    // The file system is asked only when the memory would answer: most folders are seen once.
+    if (stamped && FoldersWithoutEnvironment::Instance().Has(folder, stamp) &&
+        FolderTimesFollowEntries(folder)) {
       if (IsDriveRoot(folder)) break;
       continue;
     }
-    bool named = false;
+    bool named = false;  // a folder of one of the names, or .pixi: such a folder is not remembered
     for (const std::wstring& name : names) {
+      // pixi's environments lie two folders down: .pixi is asked for first, one query when absent.
+      const bool pixi = &name == &names.back();
+      if (pixi && !IsFolder(base + kPixiFolder)) break;
+      named = named || pixi;
       const std::wstring candidate = base + name;
       if (!IsFolder(candidate)) continue;  // the one query a folder costs when absent
       named = true;
@@ -172,9 +181,7 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       *found = environment;
       return true;
     }
-    // pixi's environments lie two folders down: .pixi itself must be absent too.
-    if (stamped && !named && !IsFolder(base + kPixiFolder))
-      FoldersWithoutEnvironment::Instance().Keep(folder, stamp);
+    if (stamped && !named) FoldersWithoutEnvironment::Instance().Keep(folder, stamp);
     if (IsDriveRoot(folder)) break;
   }
   return false;
