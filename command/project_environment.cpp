@@ -61,34 +61,20 @@ bool FolderTimesFollowEntries(const std::wstring& folder) {
   return DriveAnswer(folder[0], DriveQuestion::kFolderTimes) != 0;
 }
 
+// A stamp a few seconds old: two changes within the clock's resolution may leave a file or a
+// folder with the same write time, so a younger stamp does not say that nothing changed.
+bool Settled(const FileStamp& stamp) {
+  constexpr ULONGLONG kSettledTicks = 2ull * 10000000;  // 2 s in 100 ns units
+  const ULONGLONG now = FileTimeNow();
+  return now >= stamp.write_time && now - stamp.write_time >= kSettledTicks;
+}
+
 // Folders seen to hold no environment under any of the names, each with its stamp then: while the
 // stamp is the same, no entry was made there since, and the folder is not looked in again.
-class FoldersWithoutEnvironment {
- public:
-  static constexpr size_t kLimit = 256;
-  static FoldersWithoutEnvironment& Instance() {
-    static FoldersWithoutEnvironment folders;
-    return folders;
-  }
-  bool Has(const std::wstring& folder, const FileStamp& stamp) {
-    ExclusiveLock hold(&lock_);
-    const FileStamp* seen = folders_.Find(folder);
-    return seen && *seen == stamp;
-  }
-  // Kept only when the stamp is a few seconds old: two changes within the clock's resolution
-  // may leave a folder with the same write time.
-  void Keep(const std::wstring& folder, const FileStamp& stamp) {
-    constexpr ULONGLONG kSettledTicks = 2ull * 10000000;  // 2 s in 100 ns units
-    const ULONGLONG now = FileTimeNow();
-    if (now < stamp.write_time || now - stamp.write_time < kSettledTicks) return;
-    ExclusiveLock hold(&lock_);
-    folders_.Keep(folder, stamp);
-  }
-
- private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  RecentMap<std::wstring, FileStamp> folders_{kLimit};
-};
+StampedMemory<FileStamp, bool>& FoldersWithoutEnvironment() {
+  static StampedMemory<FileStamp, bool> folders(256);
+  return folders;
+}
 
 // conda's activation puts these first on PATH, in this order.
 std::wstring CondaPathPrefix(const std::wstring& prefix) {
@@ -126,6 +112,44 @@ bool ReadEnvironment(const std::wstring& folder, bool conda, ProjectEnvironment*
   return true;
 }
 
+// The stamps of what an environment is read from: its record (pyvenv.cfg, or conda-meta, whose
+// write time follows the packages installed) and its program.
+struct EnvironmentStamps {
+  FileStamp record, program;
+  bool operator==(const EnvironmentStamps& other) const {
+    return record == other.record && program == other.program;
+  }
+};
+
+// False when a stamp cannot tell a change: a file missing, or conda-meta on a drive whose folder
+// times do not follow their entries.
+bool ReadEnvironmentStamps(const std::wstring& folder, const std::wstring& program, bool conda,
+                           EnvironmentStamps* stamps) {
+  const bool record = conda ? FolderTimesFollowEntries(folder) &&
+                                  ReadFolderStamp(folder + L"\\conda-meta", &stamps->record)
+                            : ReadFileStamp(folder + L"\\pyvenv.cfg", &stamps->record);
+  return record && ReadFileStamp(program, &stamps->program) && Settled(stamps->record) &&
+         Settled(stamps->program);
+}
+
+// Environments read, each with the stamps it was read under: while they stay the same, its files
+// are not read again.
+StampedMemory<EnvironmentStamps, ProjectEnvironment>& EnvironmentsRead() {
+  static StampedMemory<EnvironmentStamps, ProjectEnvironment> read(16);
+  return read;
+}
+
+// ReadEnvironment, once per version of the environment's files.
+bool ReadEnvironmentOnce(const std::wstring& folder, const std::wstring& program, bool conda,
+                         ProjectEnvironment* environment) {
+  EnvironmentStamps stamps;
+  const bool stamped = ReadEnvironmentStamps(folder, program, conda, &stamps);
+  if (stamped && EnvironmentsRead().Find(folder, stamps, environment)) return true;
+  if (!ReadEnvironment(folder, conda, environment)) return false;
+  if (stamped) EnvironmentsRead().Keep(folder, stamps, *environment);
+  return true;
+}
+
 }  // namespace
 
 std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
@@ -158,7 +182,8 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
     FileStamp stamp;
     const bool stamped = ReadFolderStamp(folder, &stamp);
     // The file system is asked only when the memory would answer: most folders are seen once.
-    if (stamped && FoldersWithoutEnvironment::Instance().Has(folder, stamp) &&
+    bool seen = false;
+    if (stamped && FoldersWithoutEnvironment().Find(folder, stamp, &seen) &&
         FolderTimesFollowEntries(folder)) {
       if (IsDriveRoot(folder)) break;
       continue;
@@ -176,12 +201,12 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       if (interpreter.empty()) continue;
       const bool conda = interpreter == candidate + L"\\python.exe";
       ProjectEnvironment environment;
+      if (!ReadEnvironmentOnce(candidate, interpreter, conda, &environment)) return false;
       environment.found_as = up + name;
-      if (!ReadEnvironment(candidate, conda, &environment)) return false;
       *found = environment;
       return true;
     }
-    if (stamped && !named) FoldersWithoutEnvironment::Instance().Keep(folder, stamp);
+    if (stamped && !named && Settled(stamp)) FoldersWithoutEnvironment().Keep(folder, stamp, true);
     if (IsDriveRoot(folder)) break;
   }
   return false;

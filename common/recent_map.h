@@ -2,10 +2,15 @@
 // longest ago. For the caches of a process that lives for days.
 #pragma once
 
+#include <windows.h>
+
 #include <cstddef>
 #include <map>
 #include <optional>
+#include <string>
 #include <utility>
+
+#include "common/owners.h"
 
 template <class Key, class Value>
 class RecentMap {
@@ -54,4 +59,28 @@ class RecentMap {
   size_t limit_;
   std::map<Key, Entry> entries_;
   unsigned long long uses_ = 0;
+};
+
+// What was learnt from a file or a folder, kept under the stamp it was learnt at, for any thread:
+// found only while the stamp is the same. Keeps at most `limit` entries.
+template <class Stamp, class Value>
+class StampedMemory {
+ public:
+  explicit StampedMemory(size_t limit) : entries_(limit) {}
+
+  bool Find(const std::wstring& path, const Stamp& stamp, Value* value) {
+    ExclusiveLock hold(&lock_);
+    const auto* found = entries_.Find(path);
+    if (!found || !(found->first == stamp)) return false;
+    *value = found->second;
+    return true;
+  }
+  void Keep(const std::wstring& path, const Stamp& stamp, Value value) {
+    ExclusiveLock hold(&lock_);
+    entries_.Keep(path, {stamp, std::move(value)});
+  }
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  RecentMap<std::wstring, std::pair<Stamp, Value>> entries_;
 };

@@ -67,31 +67,12 @@ void add_text_element(tinyxml2::XMLDocument& doc, tinyxml2::XMLElement* parent, 
 }
 
 // Every right-click loads the settings: each version of a file (its write time and size) is
-// parsed once in the process (for the last few files read), and every load gets its own copy of
-// the record.
-class ParsedFiles {
- public:
-  static ParsedFiles& Instance() {
-    static ParsedFiles files;
-    return files;
-  }
-  bool Find(const std::wstring& path, const FileStamp& stamp, Config* config) {
-    ExclusiveLock hold(&lock_);
-    const auto* found = files_.Find(path);
-    bool hit = found && found->first == stamp;
-    if (hit) *config = found->second;
-    return hit;
-  }
-  void Keep(const std::wstring& path, const FileStamp& stamp, const Config& config) {
-    ExclusiveLock hold(&lock_);
-    files_.Keep(path, {stamp, config});
-  }
-
- private:
-  static constexpr size_t kFileLimit = 8;  // the module reads one; the companion a few
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  RecentMap<std::wstring, std::pair<FileStamp, Config>> files_{kFileLimit};
-};
+// parsed once in the process (for the last few files read; the module reads one, the companion a
+// few), and every load gets its own copy of the record.
+StampedMemory<FileStamp, Config>& ParsedFiles() {
+  static StampedMemory<FileStamp, Config> files(8);
+  return files;
+}
 
 // The file's text as UTF-8: itself when it is valid UTF-8 (after an optional byte order mark),
 // else its ANSI text converted.
@@ -120,7 +101,7 @@ bool Configure::load(const std::wstring& path) {
   if (path.empty()) return false;
   FileStamp stamp;
   const bool stamped = ReadFileStamp(path, &stamp);
-  if (stamped && ParsedFiles::Instance().Find(path, stamp, &config)) return true;
+  if (stamped && ParsedFiles().Find(path, stamp, &config)) return true;
   // Refused before it is read when its size says so; checked again once read (it may have grown).
   if (stamped && stamp.size > kSettingsSizeLimit) {
     log_write(LOG_ERROR, L"Settings file refused: %lu bytes",
@@ -166,7 +147,7 @@ bool Configure::load(const std::wstring& path) {
       fresh.project_env = element_text(e) == "1";
   }
   config = fresh;
-  if (stamped) ParsedFiles::Instance().Keep(path, stamp, fresh);
+  if (stamped) ParsedFiles().Keep(path, stamp, fresh);
   return true;
 }
 

@@ -277,16 +277,26 @@ TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {
 namespace {
 
 // Sets a folder's write time an hour back, as a folder nobody changed lately.
-void Settle(const std::wstring& folder) {
-  ScopedHandle handle(CreateFileW(folder.c_str(), FILE_WRITE_ATTRIBUTES,
+FILETIME WriteTimeOf(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
+  return data.ftLastWriteTime;
+}
+
+void SetWriteTime(const std::wstring& path, const FILETIME& time) {
+  ScopedHandle handle(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &time));
+}
+
+// Gives a file or a folder a write time `minutes` ago.
+void Settle(const std::wstring& path, int minutes = 60) {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   ULARGE_INTEGER value = {{now.dwLowDateTime, now.dwHighDateTime}};
-  value.QuadPart -= 3600ull * 10000000;
-  const FILETIME then = {value.LowPart, value.HighPart};
-  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &then));
+  value.QuadPart -= minutes * 60ull * 10000000;
+  SetWriteTime(path, {value.LowPart, value.HighPart});
 }
 
 void MakeVirtualEnvironment(const std::wstring& folder) {
@@ -331,4 +341,49 @@ TEST(ProjectEnvironment, AFolderSeenWithoutOneShowsOneMadeThereAtOnce) {
   ASSERT_TRUE(FindProjectEnvironment(pixi, &found));
   EXPECT_EQ(found.found_as, L".pixi\\envs\\default");
   EXPECT_EQ(found.version, L"3.12.7");
+}
+
+// An environment's files are read once per version: the same record at the same settled stamp is
+// not read again, a record or program changed since shows at once (and so does one changed within
+// the clock's resolution), and the place it is found from is the asker's own.
+TEST(ProjectEnvironment, AnEnvironmentIsReadOncePerVersionOfItsFiles) {
+  TempDir root(L"project-read");
+  const std::wstring venv = root.path() + L"\\.venv", record = venv + L"\\pyvenv.cfg",
+                     program = venv + L"\\Scripts\\python.exe", below = root.path() + L"\\src";
+  MakeVirtualEnvironment(venv);
+  CreateDirectoryW(below.c_str(), nullptr);
+  // Rewritten at the same size and write time: what a coarse clock gives two quick writes.
+  auto rewrite_keeping_stamp = [&](const char* text) {
+    const FILETIME kept = WriteTimeOf(record);
+    ASSERT_TRUE(WriteTextFile(record, text));
+    SetWriteTime(record, kept);
+  };
+  ProjectEnvironment found;
+  ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));
+  EXPECT_EQ(found.version, L"3.12.4");
+  EXPECT_EQ(found.bits, L"64");
+  rewrite_keeping_stamp("version = 3.13.1\n");
+  ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));
+  EXPECT_EQ(found.version, L"3.13.1");
+
+  Settle(record, 30);
+  Settle(program, 30);
+  ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));
+  rewrite_keeping_stamp("version = 3.12.4\n");
+  ASSERT_TRUE(FindProjectEnvironment(below, &found));
+  EXPECT_EQ(found.version, L"3.13.1");
+  EXPECT_EQ(found.found_as, L"..\\.venv");
+  Settle(record, 20);
+  ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));
+  EXPECT_EQ(found.version, L"3.12.4");
+  EXPECT_EQ(found.found_as, L".venv");
+
+  // A 32-bit program in its place: only the header counts.
+  std::string header(0x100, '\0');
+  header[0] = 'M', header[1] = 'Z', header[0x3C] = 0x40;
+  header.replace(0x40, 6, std::string("PE\0\0\x4c\x01", 6));
+  ASSERT_TRUE(WriteTextFile(program, header));
+  Settle(program, 20);
+  ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));
+  EXPECT_EQ(found.bits, L"32");
 }
