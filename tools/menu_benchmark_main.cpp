@@ -318,10 +318,9 @@ void PerCall(const char* name, Call call) {
   std::printf("  %-44s %7.2f us\n", name, 1000.0 * Milliseconds(start, end) / kRuns);
 }
 
-int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
+// Ours' own calls, and the settings and the log they use.
+void OursCosts(const ModuleCopy& copy, const Selection& selection) {
   ShellHost host;
-  Selection selection(file);
-  std::printf("per call (mean of 2000):\n");
   PerCall("create and release a handler", [&] {
     ComPtr<IShellExtInit> init;
     host.CreateHandler(&init);
@@ -330,6 +329,27 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
   host.CreateHandler(&handler);
   PerCall("Initialize of ours, again on one handler",
           [&] { handler->Initialize(selection.folder.get(), selection.data.get(), nullptr); });
+  log_set_level(LOG_INFO);
+  PerCall("log line written (OutputDebugStringW)",
+          [] { log_write(LOG_INFO, L"cfg.log_level:%d", 4); });
+  PerCall("log line below the threshold", [] { log_write(LOG_DEBUG, L"m_szFile=%s", L"C:\\x"); });
+  Configure configure;
+  PerCall("settings load, file unchanged", [&] { configure.load(copy.config_path()); });
+  ComPtr<IExplorerCommand> command;
+  CoCreateInstance(CLSID_ExplorerCommand, nullptr, CLSCTX_INPROC_SERVER, IID_IExplorerCommand,
+                   command.put_void());
+  PerCall("ours' GetIcon", [&] {
+    LPWSTR icon = nullptr;
+    if (SUCCEEDED(command->GetIcon(selection.items.get(), &icon))) CoTaskMemFree(icon);
+  });
+  PerCall("ours' EnumSubCommands and release", [&] {
+    ComPtr<IEnumExplorerCommand> list;
+    command->EnumSubCommands(list.put());
+  });
+}
+
+// What the file system answers: stamps, names looked for, the drive and the volume.
+void FileSystemCosts(const std::wstring& file) {
   PerCall("GetFileAttributesExW (a stamp)", [&] {
     WIN32_FILE_ATTRIBUTE_DATA data;
     GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data);
@@ -338,15 +358,38 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
   PerCall("GetFileAttributesW, a name that is not there",
           [&] { GetFileAttributesW((file + L"-not-there").c_str()); });
   PerCall("GetDriveTypeW", [&] { GetDriveTypeW(L"C:\\"); });
-  log_set_level(LOG_INFO);
-  PerCall("log line written (OutputDebugStringW)",
-          [] { log_write(LOG_INFO, L"cfg.log_level:%d", 4); });
-  PerCall("log line below the threshold", [] { log_write(LOG_DEBUG, L"m_szFile=%s", L"C:\\x"); });
-  Configure configure;
-  PerCall("settings load, file unchanged", [&] { configure.load(copy.config_path()); });
+  PerCall("GetVolumeInformationW", [] {
+    wchar_t name[MAX_PATH + 1];
+    GetVolumeInformationW(L"C:\\", nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1);
+  });
+  const std::wstring folder = file.substr(0, file.find_last_of(L'\\'));
+  auto open_folder = [&] {
+    return ScopedHandle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  };
+  PerCall("open and close a folder", [&] { open_folder(); });
+  PerCall("a folder's volume, by handle (open, 2 queries)", [&] {
+    ScopedHandle handle = open_folder();
+    wchar_t name[MAX_PATH + 1];
+    DWORD flags = 0;
+    GetVolumeInformationByHandleW(handle.get(), nullptr, 0, nullptr, nullptr, &flags, name,
+                                  MAX_PATH + 1);
+    FILE_REMOTE_PROTOCOL_INFO remote;
+    GetFileInformationByHandleEx(handle.get(), FileRemoteProtocolInfo, &remote, sizeof(remote));
+  });
+}
+
+// The ways to the selection's path that the shell offers.
+void ShellCosts(const Selection& selection) {
   PerCall("SHGetPathFromIDListW (the folder)", [&] {
     wchar_t path[MAX_PATH];
     SHGetPathFromIDListW(selection.folder.get(), path);
+  });
+  PerCall("IDataObject::GetData(CF_HDROP) and release", [&] {
+    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    STGMEDIUM medium = {};
+    if (SUCCEEDED(selection.data->GetData(&format, &medium))) ReleaseStgMedium(&medium);
   });
   for (SIGDN form : {SIGDN_FILESYSPATH, SIGDN_DESKTOPABSOLUTEPARSING}) {
     PerCall(form == SIGDN_FILESYSPATH ? "IShellItem::GetDisplayName(SIGDN_FILESYSPATH)"
@@ -369,50 +412,16 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
       ILFree(list);
     }
   });
-  ComPtr<IExplorerCommand> command;
-  CoCreateInstance(CLSID_ExplorerCommand, nullptr, CLSCTX_INPROC_SERVER, IID_IExplorerCommand,
-                   command.put_void());
-  PerCall("ours' GetIcon", [&] {
-    LPWSTR icon = nullptr;
-    if (SUCCEEDED(command->GetIcon(selection.items.get(), &icon))) CoTaskMemFree(icon);
-  });
-  PerCall("ours' EnumSubCommands and release", [&] {
-    ComPtr<IEnumExplorerCommand> list;
-    command->EnumSubCommands(list.put());
-  });
   PerCall("IShellItem::GetAttributes(SFGAO_FILESYSTEM)", [&] {
     ComPtr<IShellItem> item;
     SFGAOF attributes = 0;
     if (SUCCEEDED(selection.items->GetItemAt(0, item.put())))
       item->GetAttributes(SFGAO_FILESYSTEM | SFGAO_FOLDER, &attributes);
   });
-  PerCall("GetVolumeInformationW", [] {
-    wchar_t name[MAX_PATH + 1];
-    GetVolumeInformationW(L"C:\\", nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1);
-  });
-  const std::wstring folder = file.substr(0, file.find_last_of(L'\\'));
-  PerCall("a folder's volume, by handle (open, 2 queries)", [&] {
-    HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    wchar_t name[MAX_PATH + 1];
-    DWORD flags = 0;
-    GetVolumeInformationByHandleW(handle, nullptr, 0, nullptr, nullptr, &flags, name, MAX_PATH + 1);
-    FILE_REMOTE_PROTOCOL_INFO remote;
-    GetFileInformationByHandleEx(handle, FileRemoteProtocolInfo, &remote, sizeof(remote));
-    CloseHandle(handle);
-  });
-  PerCall("open and close a folder", [&] {
-    HANDLE handle = CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    CloseHandle(handle);
-  });
-  PerCall("IDataObject::GetData(CF_HDROP) and release", [&] {
-    FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    STGMEDIUM medium = {};
-    if (SUCCEEDED(selection.data->GetData(&format, &medium))) ReleaseStgMedium(&medium);
-  });
+}
+
+// The menu and its bitmaps.
+void DrawingCosts() {
   PerCall("CreatePopupMenu, 12 items, DestroyMenu", [] {
     UniqueMenu menu(CreatePopupMenu());
     for (UINT i = 0; i < 12; ++i) AppendMenuW(menu.get(), MF_STRING, 100 + i, L"Python 3.12.1 64");
@@ -430,6 +439,15 @@ int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
     void* bits = nullptr;
     DeleteObject(CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   });
+}
+
+int CallCosts(const ModuleCopy& copy, const std::wstring& file) {
+  Selection selection(file);
+  std::printf("per call (mean of 2000):\n");
+  OursCosts(copy, selection);
+  FileSystemCosts(file);
+  ShellCosts(selection);
+  DrawingCosts();
   return 0;
 }
 
