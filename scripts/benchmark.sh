@@ -31,6 +31,9 @@ fi
 cmake --build "$build" --target menu_benchmark VelmarShellExtensions python_standin floor_handler \
   Velmar >/dev/null
 run() { "$root/scripts/wine-run.sh" "$build/bin/menu_benchmark.exe" "$@" | tr -d '\r'; }
+# One first right-click ("MS create ... release ..."), or nothing when that process failed (said
+# on stderr): a table goes on without the sample.
+first() { run --first "$@" || echo "benchmark: a process failed (--first $*)" >&2; }
 median() { printf '%s\n' "$@" | sort -g | awk '{v[NR] = $1} END {print v[int((NR + 1) / 2)]}'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN {printf "%.2f", a / b}'; }
 # "RATIO (goal <= GOAL: met)" for ours A against theirs B.
@@ -50,9 +53,11 @@ firsts_in_turn() {
   for ((i = 0; i < firsts; i++)); do
     for handler in "$@"; do
       # shellcheck disable=SC2086
-      line=$(run --first "${handler%%:*}" "${handler##*:}" $setup)
-      samples[$handler]+="${line%% *} "
-      first_steps[$handler]=${line#* }
+      line=$(first "${handler%%:*}" "${handler##*:}" $setup)
+      if [ -n "$line" ]; then
+        samples[$handler]+="${line%% *} "
+        first_steps[$handler]=${line#* }
+      fi
     done
   done
   for handler in "$@"; do
@@ -78,11 +83,11 @@ case "${1:-}" in
     saved=() cold=()
     for ((i = 0; i < firsts; i++)); do
       # shellcheck disable=SC2086
-      line=$(run --first ours classic $setup)
-      saved+=("${line%% *}")
+      line=$(first ours classic $setup)
+      if [ -n "$line" ]; then saved+=("${line%% *}"); fi
       # shellcheck disable=SC2086
-      line=$(run --first ours classic $setup --cold)
-      cold+=("${line%% *}")
+      line=$(first ours classic $setup --cold)
+      if [ -n "$line" ]; then cold+=("${line%% *}"); fi
     done
     echo "first | $setup | median $(median "${saved[@]}") ms | cold $(median "${cold[@]}") ms"
   done

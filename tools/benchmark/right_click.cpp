@@ -22,6 +22,11 @@ const CLSID kPeerClsid = {
   std::exit(3);
 }
 
+[[noreturn]] void Stop(const char* what) {
+  std::fprintf(stderr, "menu_benchmark: cannot make %s\n", what);
+  std::exit(3);
+}
+
 std::wstring ProgramFolderOfThis() {
   wchar_t path[MAX_PATH] = {};
   GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -85,10 +90,11 @@ FloorRegistration::~FloorRegistration() { RegDeleteTreeW(HKEY_CLASSES_ROOT, kFlo
 
 Selection::Selection(const std::wstring& path)
     : folder(ShellHost::FolderIdList(path.substr(0, path.find_last_of(L'\\')))) {
-  if (FAILED(ShellHost::DataObjectFor({path}, &data))) std::exit(3);
+  if (FAILED(ShellHost::DataObjectFor({path}, &data))) Stop("the selection's data object");
   PidlPtr item(ILCreateFromPathW(path.c_str()));
   PCIDLIST_ABSOLUTE raw = item.get();
-  if (!item || FAILED(SHCreateShellItemArrayFromIDLists(1, &raw, items.put()))) std::exit(3);
+  if (!item || FAILED(SHCreateShellItemArrayFromIDLists(1, &raw, items.put())))
+    Stop("the selection's item array");
 }
 
 const char* const kMenuStepNames[kSteps] = {"create", "Initialize", "QueryContextMenu",

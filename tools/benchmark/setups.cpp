@@ -119,8 +119,11 @@ void SetupFiles::AddPrograms(int count) {
     CreateDirectoryW(folder.c_str(), nullptr);
     if (!IsFile(folder + L"\\python.exe") &&
         !CopyFileW(kIconPrograms[programs_ % kIconProgramCount], (folder + L"\\python.exe").c_str(),
-                   FALSE))
+                   FALSE)) {
+      std::fprintf(stderr, "menu_benchmark: cannot copy an interpreter program to %ls\n",
+                   folder.c_str());
       std::exit(4);
+    }
   }
 }
 
