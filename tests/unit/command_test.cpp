@@ -10,6 +10,7 @@
 #include "command/project_environment.h"
 #include "log/log.h"
 #include "tools/explorer/child_process.h"
+#include "tools/explorer/resource_counts.h"
 #include "tests/support/console_record.h"
 #include "tests/support/debug_string_capture.h"
 #include "common/owners.h"
@@ -211,6 +212,24 @@ class ConsoleTest : public ::testing::Test {
   Interpreter python_;
   std::wstring record_;
 };
+
+// The host keeps nothing of a console it started: the process and thread handles are closed at
+// once (two handles a console, in a process that lives for days).
+TEST_F(ConsoleTest, TheHostKeepsNoHandleOfAStartedConsole) {
+  const std::wstring console =
+      Quoted(ProgramFolder() + L"\\console_standin.exe") + L" /k __PROMPT__";
+  auto start = [&] {
+    DeleteFileW(record_.c_str());
+    EXPECT_TRUE(CommandUtils::open_console(python_.path(), console, start_.path(), L"3.12.4 64",
+                                           python_.folder() + L";"));
+    EXPECT_FALSE(WaitForRecord(record_).empty());
+  };
+  start();  // what the first start sets up for good
+  const long before = CountResources().handles;
+  ASSERT_GE(before, 0);
+  for (int i = 0; i < 5; ++i) start();
+  EXPECT_LT(CountResources().handles, before + 5);
+}
 
 TEST_F(ConsoleTest, FailuresLogAndLeaveTheHostAsItWas) {
   std::wstring before = HostPath();
