@@ -10,17 +10,28 @@
 
 comfw::CComModule g_comModule;
 
+#if defined(__GLIBCXX__)
+// The C++ runtime's reserve for exceptions thrown when memory runs out (about 73 KB), which it
+// never frees itself: with the runtime linked in, every unload would leave one behind.
+namespace __gnu_cxx {
+void __freeres();
+}
+#endif
+
 COMFW_BEGIN_OBJECT_MAP(ObjectMap)
 COMFW_OBJECT_ENTRY(CLSID_ExtensionsShellEx, CExtensionsShellEx)
 COMFW_OBJECT_ENTRY(CLSID_ExplorerCommand, CExplorerCommand)
 COMFW_END_OBJECT_MAP()
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     // No DisableThreadLibraryCalls: the statically linked runtime needs the thread notices.
     g_comModule.Init(ObjectMap, instance);
   } else if (reason == DLL_PROCESS_DETACH) {
     g_comModule.Term();
+#if defined(__GLIBCXX__)
+    if (!reserved) __gnu_cxx::__freeres();  // unloaded while the host goes on
+#endif
   }
   return TRUE;
 }
