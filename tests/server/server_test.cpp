@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -183,16 +185,24 @@ TEST_F(ModuleTest, ResourcesNameTheProduct) {
   }
 }
 
-// Blocks in use on the C runtime's heap, where the module's objects live.
+// Blocks in use on the C runtime's heap, where the module's objects live. Heap checking (the
+// test runs' warn+heap) keeps freed blocks aside, filled with 0xFEEEFEEE and walked as in use:
+// those are not counted.
 size_t BlocksInUse() {
   typedef HANDLE(__cdecl * HeapHandleFn)();
   const auto heap_handle = reinterpret_cast<HeapHandleFn>(
       reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"msvcrt.dll"), "_get_heap_handle")));
   const HANDLE heap = heap_handle ? heap_handle() : nullptr;
   if (!heap || !HeapLock(heap)) return 0;
+  const uint64_t kFreed = 0xFEEEFEEEFEEEFEEEull;
   size_t in_use = 0;
   PROCESS_HEAP_ENTRY entry = {};
-  while (HeapWalk(heap, &entry)) in_use += (entry.wFlags & PROCESS_HEAP_ENTRY_BUSY) != 0;
+  while (HeapWalk(heap, &entry)) {
+    if (!(entry.wFlags & PROCESS_HEAP_ENTRY_BUSY)) continue;
+    uint64_t head = 0;
+    if (entry.cbData >= sizeof(head)) memcpy(&head, entry.lpData, sizeof(head));
+    in_use += head != kFreed;
+  }
   HeapUnlock(heap);
   return in_use;
 }
