@@ -121,15 +121,25 @@ struct EnvironmentStamps {
   }
 };
 
-// False when a stamp cannot tell a change: a file missing, or conda-meta on a drive whose folder
+// The interpreter of `folder` when it is an environment of the `kinds` asked, with the stamps of
+// its record and its program (reading a stamp is the check that the file is there); else empty.
+std::wstring StampedEnvironment(const std::wstring& folder, int kinds, EnvironmentStamps* stamps) {
+  const std::wstring venv_program = folder + L"\\Scripts\\python.exe";
+  if ((kinds & kVirtualEnvironment) && ReadFileStamp(folder + L"\\pyvenv.cfg", &stamps->record) &&
+      ReadFileStamp(venv_program, &stamps->program))
+    return venv_program;
+  const std::wstring conda_program = folder + L"\\python.exe";
+  if ((kinds & kCondaPrefix) && ReadFolderStamp(folder + L"\\conda-meta", &stamps->record) &&
+      ReadFileStamp(conda_program, &stamps->program))
+    return conda_program;
+  return L"";
+}
+
+// False when the stamps cannot tell a change: one too young, or conda-meta on a drive whose folder
 // times do not follow their entries.
-bool ReadEnvironmentStamps(const std::wstring& folder, const std::wstring& program, bool conda,
-                           EnvironmentStamps* stamps) {
-  const bool record = conda ? FolderTimesFollowEntries(folder) &&
-                                  ReadFolderStamp(folder + L"\\conda-meta", &stamps->record)
-                            : ReadFileStamp(folder + L"\\pyvenv.cfg", &stamps->record);
-  return record && ReadFileStamp(program, &stamps->program) && Settled(stamps->record) &&
-         Settled(stamps->program);
+bool StampsTellChanges(const std::wstring& folder, bool conda, const EnvironmentStamps& stamps) {
+  return (!conda || FolderTimesFollowEntries(folder)) && Settled(stamps.record) &&
+         Settled(stamps.program);
 }
 
 // Environments read, each with the stamps it was read under: while they stay the same, its files
@@ -140,26 +150,20 @@ StampedMemory<EnvironmentStamps, ProjectEnvironment>& EnvironmentsRead() {
 }
 
 // ReadEnvironment, once per version of the environment's files.
-bool ReadEnvironmentOnce(const std::wstring& folder, const std::wstring& program, bool conda,
+bool ReadEnvironmentOnce(const std::wstring& folder, bool conda, const EnvironmentStamps& stamps,
                          ProjectEnvironment* environment) {
-  EnvironmentStamps stamps;
-  const bool stamped = ReadEnvironmentStamps(folder, program, conda, &stamps);
-  if (stamped && EnvironmentsRead().Find(folder, stamps, environment)) return true;
+  const bool telling = StampsTellChanges(folder, conda, stamps);
+  if (telling && EnvironmentsRead().Find(folder, stamps, environment)) return true;
   if (!ReadEnvironment(folder, conda, environment)) return false;
-  if (stamped) EnvironmentsRead().Keep(folder, stamps, *environment);
+  if (telling) EnvironmentsRead().Keep(folder, stamps, *environment);
   return true;
 }
 
 }  // namespace
 
 std::wstring EnvironmentInterpreter(const std::wstring& folder, int kinds) {
-  if ((kinds & kVirtualEnvironment) && file_exists(folder + L"\\pyvenv.cfg") &&
-      file_exists(folder + L"\\Scripts\\python.exe"))
-    return folder + L"\\Scripts\\python.exe";
-  if ((kinds & kCondaPrefix) && IsFolder(folder + L"\\conda-meta") &&
-      file_exists(folder + L"\\python.exe"))
-    return folder + L"\\python.exe";
-  return L"";
+  EnvironmentStamps unused;
+  return StampedEnvironment(folder, kinds, &unused);
 }
 
 bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment* found) {
@@ -197,11 +201,12 @@ bool FindProjectEnvironment(const std::wstring& start_folder, ProjectEnvironment
       const std::wstring candidate = base + name;
       if (!IsFolder(candidate)) continue;  // the one query a folder costs when absent
       named = true;
-      const std::wstring interpreter = EnvironmentInterpreter(candidate);
+      EnvironmentStamps stamps;
+      const std::wstring interpreter = StampedEnvironment(candidate, kAnyEnvironment, &stamps);
       if (interpreter.empty()) continue;
       const bool conda = interpreter == candidate + L"\\python.exe";
       ProjectEnvironment environment;
-      if (!ReadEnvironmentOnce(candidate, interpreter, conda, &environment)) return false;
+      if (!ReadEnvironmentOnce(candidate, conda, stamps, &environment)) return false;
       environment.found_as = up + name;
       *found = environment;
       return true;
