@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "command/command_utils.h"
 #include "common/owners.h"
 
 namespace {
@@ -57,16 +58,11 @@ SavedIcons::SavedIcons(std::wstring file) : file_(std::move(file)) {}
 void SavedIcons::LoadOnce() {
   if (loaded_) return;
   loaded_ = true;
-  if (file_.empty()) return;
-  ScopedHandle file(CreateFileW(file_.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  LARGE_INTEGER size = {};
-  if (!file || !GetFileSizeEx(file.get(), &size) || size.QuadPart > kFileLimit) return;
-  std::string bytes(static_cast<size_t>(size.QuadPart), '\0');
-  DWORD read = 0;
-  if (bytes.empty() ||
-      !ReadFile(file.get(), &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr) ||
-      read != bytes.size())
+  // Refused before it is read when its size says so; checked again once read (it may have grown).
+  FileStamp stamp;
+  std::string bytes;
+  if (file_.empty() || !ReadFileStamp(file_, &stamp) || stamp.size > kFileLimit ||
+      !read_file(file_, bytes) || bytes.empty() || bytes.size() > kFileLimit)
     return;
   Fields fields(bytes.data(), bytes.size());
   char magic[4] = {};
