@@ -302,20 +302,9 @@ FILETIME WriteTimeOf(const std::wstring& path) {
   return data.ftLastWriteTime;
 }
 
-void SetWriteTime(const std::wstring& path, const FILETIME& time) {
-  ScopedHandle handle(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  ASSERT_TRUE(SetFileTime(handle.get(), nullptr, nullptr, &time));
-}
-
 // Gives a file or a folder a write time `minutes` ago.
 void Settle(const std::wstring& path, int minutes = 60) {
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER value = {{now.dwLowDateTime, now.dwHighDateTime}};
-  value.QuadPart -= minutes * 60ull * 10000000;
-  SetWriteTime(path, {value.LowPart, value.HighPart});
+  ASSERT_TRUE(SetWrittenAgo(path, minutes * 60));
 }
 
 void MakeVirtualEnvironment(const std::wstring& folder) {
@@ -375,7 +364,7 @@ TEST(ProjectEnvironment, AnEnvironmentIsReadOncePerVersionOfItsFiles) {
   auto rewrite_keeping_stamp = [&](const char* text) {
     const FILETIME kept = WriteTimeOf(record);
     ASSERT_TRUE(WriteTextFile(record, text));
-    SetWriteTime(record, kept);
+    ASSERT_TRUE(SetWriteTime(record, kept));
   };
   ProjectEnvironment found;
   ASSERT_TRUE(FindProjectEnvironment(root.path(), &found));

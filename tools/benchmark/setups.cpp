@@ -26,21 +26,6 @@ constexpr int kIconProgramCount = sizeof(kIconPrograms) / sizeof(kIconPrograms[0
 
 std::string Narrow(const std::wstring& text) { return Utf8(text); }
 
-// Sets a file's or a folder's write time `seconds_ago`.
-void SetWritten(const std::wstring& path, int seconds_ago) {
-  HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return;
-  FILETIME now;
-  GetSystemTimeAsFileTime(&now);
-  ULARGE_INTEGER value = {{now.dwLowDateTime, now.dwHighDateTime}};
-  value.QuadPart -= static_cast<ULONGLONG>(seconds_ago) * 10000000;
-  const FILETIME then = {value.LowPart, value.HighPart};
-  SetFileTime(handle, nullptr, nullptr, &then);
-  CloseHandle(handle);
-}
-
 }  // namespace
 
 bool Setup::Read(const std::wstring& argument) {
@@ -94,14 +79,14 @@ SetupFiles::SetupFiles(const Setup& setup, int first_program)
     CopyFileW((ProgramFolder() + L"\\python_standin.exe").c_str(),
               (venv + L"\\Scripts\\python.exe").c_str(), FALSE);
     WriteTextFile(venv + L"\\pyvenv.cfg", "home = C:\\Python312\nversion = 3.12.4\n");
-    SetWritten(venv + L"\\pyvenv.cfg", 3600);  // made before today's work
+    SetWrittenAgo(venv + L"\\pyvenv.cfg", 3600);  // made before today's work
   }
   file_ = start + L"\\main.py";
   WriteTextFile(file_, "print('hello')\n");
   // As the folders a user works in: last written an hour ago, not while the menu is read.
   for (std::wstring folder = start; folder.size() >= folder_.path().size();
        folder = folder.substr(0, folder.find_last_of(L'\\')))
-    SetWritten(folder, 3600);
+    SetWrittenAgo(folder, 3600);
 }
 
 // The folder of the interpreter programs, kept from run to run.

@@ -50,6 +50,21 @@ bool RemoveTree(const std::wstring& path) {
   return RemoveDirectoryW(path.c_str()) != 0;
 }
 
+bool SetWriteTime(const std::wstring& path, const FILETIME& time) {
+  ScopedHandle handle(CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return handle.valid() && SetFileTime(handle.get(), nullptr, nullptr, &time) != FALSE;
+}
+
+bool SetWrittenAgo(const std::wstring& path, int seconds_ago) {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER value = {{now.dwLowDateTime, now.dwHighDateTime}};
+  value.QuadPart -= static_cast<ULONGLONG>(seconds_ago) * 10000000;
+  return SetWriteTime(path, {value.LowPart, value.HighPart});
+}
+
 bool WriteTextFile(const std::wstring& path, const std::string& bytes) {
   ScopedHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));

@@ -1,6 +1,8 @@
 // A fresh folder under the temporary folder, removed with everything in it at the end.
 #pragma once
 
+#include <windows.h>
+
 #include <string>
 
 class TempDir {
@@ -16,6 +18,10 @@ class TempDir {
 };
 
 bool WriteTextFile(const std::wstring& path, const std::string& bytes);
+// Sets a file's or a folder's last write time; false when it cannot.
+bool SetWriteTime(const std::wstring& path, const FILETIME& time);
+// Sets a file's or a folder's last write time `seconds_ago`.
+bool SetWrittenAgo(const std::wstring& path, int seconds_ago);
 std::string ReadTextFile(const std::wstring& path);
 bool RemoveTree(const std::wstring& path);
 
