@@ -73,10 +73,12 @@ void MeasureProbe(int cycles) {
       cycles, Median(probe), Median(bare), Median(probe) / Median(bare));
 }
 
-Figures Measure(const ShellHost& host, const Selection& selection, int cycles) {
+// `steps`, when given, gets each step's time added up.
+Figures Measure(const ShellHost& host, const Selection& selection, int cycles,
+                std::vector<double>* steps = nullptr) {
   std::vector<double> samples;
   for (int i = 0; i < cycles; ++i)
-    samples.push_back(MenuRightClick(host, Handler::kOurs, selection));
+    samples.push_back(MenuRightClick(host, Handler::kOurs, selection, steps));
   return Summary(samples);
 }
 
@@ -232,10 +234,8 @@ int Growth(const ModuleCopy& copy, int cycles) {
     copy.WriteConfig(files.Settings());
     Selection selection(files.file());
     Measure(host, selection, 20);
-    std::vector<double> samples, steps(kSteps, 0.0);
-    for (int i = 0; i < cycles; ++i)
-      samples.push_back(MenuRightClick(host, Handler::kOurs, selection, &steps));
-    const Figures figures = Summary(samples);
+    std::vector<double> steps(kSteps, 0.0);
+    const Figures figures = Measure(host, selection, cycles, &steps);
     const std::vector<MenuItemView> menu = MenuOf(host, Handler::kOurs, selection);
     std::printf(
         "steady | %s | %zu items | median %.3f ms | p99 %.3f ms | mean Initialize %.3f ms, "
