@@ -39,7 +39,7 @@ UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
   const wchar_t root[] = {upper, L':', L'\\', L'\0'};
   UINT answer = 0;
   if (question == DriveQuestion::kType) {
-    answer = GetDriveTypeW(root);
+    answer = DriveTypeOfRoot(root);
   } else if (DriveAnswer(upper, DriveQuestion::kType) == DRIVE_FIXED) {
     wchar_t file_system[MAX_PATH + 1] = {};
     if (GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, nullptr, file_system,
@@ -53,7 +53,9 @@ UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
 
 bool OnNetwork(const std::wstring& folder) {
   if (folder.size() < 3 || folder[1] != L':') return true;  // \\server\share, or no drive at all
-  return DriveAnswer(folder[0], DriveQuestion::kType) == DRIVE_REMOTE;
+  // A root that does not open is not looked in either.
+  const UINT type = DriveAnswer(folder[0], DriveQuestion::kType);
+  return type == DRIVE_REMOTE || type == DRIVE_UNKNOWN;
 }
 
 // Folders' write times follow their entries (NTFS, ReFS).

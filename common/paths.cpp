@@ -1,5 +1,10 @@
 #include "common/paths.h"
 
+#include <winioctl.h>
+#include <winternl.h>
+
+#include "common/owners.h"
+
 namespace {
 
 DWORD Attributes(const std::wstring& path) { return GetFileAttributesW(path.c_str()); }
@@ -51,4 +56,29 @@ ULONGLONG FileTimeNow() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
   return FileTimeValue(now);
+}
+
+UINT DriveTypeOfRoot(const wchar_t* root) {
+  constexpr ULONG kRemovableMedia = 0x1, kRemoteDevice = 0x10;  // the device's characteristics
+  ScopedHandle handle(CreateFileW(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  IO_STATUS_BLOCK io = {};
+  FILE_FS_DEVICE_INFORMATION device = {};
+  if (!handle.valid() || !NT_SUCCESS(NtQueryVolumeInformationFile(
+                             handle.get(), &io, &device, sizeof(device), FileFsDeviceInformation)))
+    return DRIVE_UNKNOWN;
+  switch (device.DeviceType) {
+    case FILE_DEVICE_NETWORK_FILE_SYSTEM:
+      return DRIVE_REMOTE;
+    case FILE_DEVICE_CD_ROM_FILE_SYSTEM:
+      return DRIVE_CDROM;
+    case FILE_DEVICE_VIRTUAL_DISK:
+      return DRIVE_RAMDISK;
+    case FILE_DEVICE_DISK_FILE_SYSTEM:
+      return (device.Characteristics & kRemoteDevice)     ? DRIVE_REMOTE
+             : (device.Characteristics & kRemovableMedia) ? DRIVE_REMOVABLE
+                                                          : DRIVE_FIXED;
+    default:
+      return DRIVE_UNKNOWN;
+  }
 }

@@ -11,6 +11,11 @@
 bool IsFolder(const std::wstring& path);
 // Something that is not a folder is there.
 bool IsFile(const std::wstring& path);
+// GetDriveTypeW's answer for a drive's root ("C:\\"), from the volume's device information alone,
+// which tells remote, removable and fixed disks apart; DRIVE_UNKNOWN when the root does not open.
+// GetDriveTypeW goes on to ask Wine's mount manager, a round trip to another process, of a local
+// disk.
+UINT DriveTypeOfRoot(const wchar_t* root);
 // The same text but for letter case, as the file system compares names.
 bool SamePath(std::wstring_view a, std::wstring_view b);
 

@@ -19,7 +19,7 @@ if [ "$exports" != "DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnreg
   fail=1
 fi
 
-system='^(KERNEL32|ADVAPI32|USER32|GDI32|SHELL32|SHLWAPI|OLE32|OLEAUT32|UXTHEME|COMCTL32|VERSION|msvcrt)\.dll$'
+system='^(NTDLL|KERNEL32|ADVAPI32|USER32|GDI32|SHELL32|SHLWAPI|OLE32|OLEAUT32|UXTHEME|COMCTL32|VERSION|msvcrt)\.dll$'
 while read -r import; do
   if ! grep -qiE "$system" <<<"$import"; then
     echo "imports a DLL that is not part of Windows: $import"

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "command/command_utils.h"
+#include "common/paths.h"
 #include "config/configure.h"
 #include "log/log.h"
 #include "shellext/saved_icons.h"
@@ -358,6 +359,7 @@ void FileSystemCosts(const std::wstring& file) {
   PerCall("GetFileAttributesW, a name that is not there",
           [&] { GetFileAttributesW((file + L"-not-there").c_str()); });
   PerCall("GetDriveTypeW", [&] { GetDriveTypeW(L"C:\\"); });
+  PerCall("DriveTypeOfRoot (the device information)", [&] { DriveTypeOfRoot(L"C:\\"); });
   PerCall("GetVolumeInformationW", [] {
     wchar_t name[MAX_PATH + 1];
     GetVolumeInformationW(L"C:\\", nullptr, 0, nullptr, nullptr, nullptr, name, MAX_PATH + 1);

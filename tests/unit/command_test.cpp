@@ -14,6 +14,7 @@
 #include "tests/support/console_record.h"
 #include "tests/support/debug_string_capture.h"
 #include "common/owners.h"
+#include "common/paths.h"
 #include "tools/explorer/temp_dir.h"
 
 namespace {
@@ -270,6 +271,26 @@ TEST(NeutralizePromptPart, ControlCharactersAtBothEnds) {
   EXPECT_EQ(CommandUtils::neutralize_prompt_part(L"x;y", false), L"x;y");
 }
 
+// The drive's type from its device information alone is the system's own answer, on every drive
+// there is; a letter with no drive is not taken for a local disk.
+TEST(DriveTypeOfRoot, AgreesWithTheSystemOnEveryDrive) {
+  const DWORD drives = GetLogicalDrives();
+  int compared = 0;
+  for (wchar_t letter = L'A'; letter <= L'Z'; ++letter) {
+    const wchar_t root[] = {letter, L':', L'\\', L'\0'};
+    if (!(drives & (1u << (letter - L'A')))) {
+      EXPECT_EQ(DriveTypeOfRoot(root), static_cast<UINT>(DRIVE_UNKNOWN)) << letter;
+      continue;
+    }
+    const UINT system = GetDriveTypeW(root);
+    if (system == DRIVE_NO_ROOT_DIR) continue;  // a drive with no medium in it
+    EXPECT_EQ(DriveTypeOfRoot(root), system) << letter;
+    ++compared;
+  }
+  EXPECT_GE(compared, 1);
+  EXPECT_EQ(DriveTypeOfRoot(L"C:\\"), static_cast<UINT>(DRIVE_FIXED));
+}
+
 // Any user may make folders at a drive's root: an environment there is offered only when the
 // root itself was right-clicked, never to the folders below it.
 TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {
@@ -295,7 +316,7 @@ TEST(ProjectEnvironment, ADriveRootIsLookedInOnlyWhenItIsTheStartFolder) {
 
 namespace {
 
-// Sets a folder's write time an hour back, as a folder nobody changed lately.
+// A file's or a folder's write time.
 FILETIME WriteTimeOf(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data);
@@ -329,6 +350,15 @@ TEST(ProjectEnvironment, AFolderSeenWithoutOneShowsOneMadeThereAtOnce) {
   MakeVirtualEnvironment(plain + L"\\.venv");
   ASSERT_TRUE(FindProjectEnvironment(plain, &found));
   EXPECT_EQ(found.found_as, L".venv");
+  // The memory answers: given back the write time it was seen with, the folder is not looked in.
+  const std::wstring unchanged = root.path() + L"\\unchanged";
+  CreateDirectoryW(unchanged.c_str(), nullptr);
+  Settle(unchanged);
+  EXPECT_FALSE(FindProjectEnvironment(unchanged, &found));
+  const FILETIME seen = WriteTimeOf(unchanged);
+  MakeVirtualEnvironment(unchanged + L"\\.venv");
+  ASSERT_TRUE(SetWriteTime(unchanged, seen));
+  EXPECT_FALSE(FindProjectEnvironment(unchanged, &found));
 
   const std::wstring named = root.path() + L"\\named", pixi = root.path() + L"\\pixi";
   for (const std::wstring& folder : {named, named + L"\\env", pixi, pixi + L"\\.pixi"})
