@@ -4,11 +4,13 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "common/owners.h"
 
@@ -45,10 +47,16 @@ class RecentMap {
 
   size_t size() const { return entries_.size(); }
 
-  // Calls `visit` with each key and value, in key order.
+  // Calls `visit` with each key and value, from the one used longest ago to the one used last:
+  // keeping them again in that order gives a new map the same order of use.
   template <class Visit>
   void ForEach(Visit visit) const {
-    for (const auto& entry : entries_) visit(entry.first, entry.second.value);
+    std::vector<const typename std::map<Key, Entry>::value_type*> by_use;
+    by_use.reserve(entries_.size());
+    for (const auto& entry : entries_) by_use.push_back(&entry);
+    std::sort(by_use.begin(), by_use.end(),
+              [](const auto* a, const auto* b) { return a->second.used < b->second.used; });
+    for (const auto* entry : by_use) visit(entry->first, entry->second.value);
   }
 
  private:

@@ -89,6 +89,35 @@ TEST(SavedIcons, TheNextProcessGetsThePixelsOfTheSameVersionAtTheSameSize) {
   EXPECT_FALSE(next.Pixels(L"C:\\other\\python.exe", stamp, {16, 16}, &pixels));
 }
 
+// A full file keeps what was used last: the next process pushes out what was used longest ago,
+// whatever the names (here the oldest name is the one in use).
+TEST(SavedIcons, AFullFileKeepsWhatWasUsedLast) {
+  TempDir folder(L"saved-icons-order");
+  const std::wstring file = folder.path() + L"\\menu-icons.bin";
+  const FileStamp stamp = {1, 2};
+  std::vector<uint32_t> pixels;
+  auto name = [](size_t k) { return L"C:\\p" + std::to_wstring(1000 + k); };
+  {
+    SavedIcons first(file);
+    for (size_t k = 0; k < SavedIcons::kEntryLimit; ++k) {
+      UniqueBitmap made(PatternBitmap(4, static_cast<uint32_t>(k)));
+      first.Keep(name(k), stamp, made.get());
+    }
+    ASSERT_TRUE(first.Pixels(name(0), stamp, {4, 4}, &pixels));  // in use
+    first.Save();
+  }
+  {
+    SavedIcons next(file);
+    UniqueBitmap made(PatternBitmap(4, 7));
+    next.Keep(L"C:\\new", stamp, made.get());
+    next.Save();
+  }
+  SavedIcons last(file);
+  EXPECT_TRUE(last.Pixels(name(0), stamp, {4, 4}, &pixels));
+  EXPECT_FALSE(last.Pixels(name(1), stamp, {4, 4}, &pixels));  // used longest ago
+  EXPECT_TRUE(last.Pixels(L"C:\\new", stamp, {4, 4}, &pixels));
+}
+
 // A damaged file (cut anywhere, or claiming more than it may hold) counts as empty, and the file
 // never holds more entries than its bound.
 TEST(SavedIcons, ADamagedFileIsEmptyAndTheFileIsBounded) {
