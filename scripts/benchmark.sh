@@ -127,6 +127,9 @@ echo
 echo "first right-click of a fresh process (create: loading the module; Initialize: the settings;"
 echo "QueryContextMenu: the icons, drawn from the bitmaps an earlier process saved), $firsts"
 echo "processes each, in turn:"
+# The saved bitmaps as a process with these settings leaves them, not as a run of 300 interpreters
+# (the memory figures) or of 98 (--growth) left them: one process that starts with none.
+first ours classic --cold >/dev/null
 echo " order ours, 7-Zip, floor:"
 firsts_in_turn "$firsts" "" ours:classic peer:classic floor:classic
 a_ours=${first_median[ours:classic]} a_peer=${first_median[peer:classic]}
