@@ -58,7 +58,33 @@ ULONGLONG FileTimeNow() {
   return FileTimeValue(now);
 }
 
+namespace {
+
+// What the system knows of each drive letter, without asking any drive: the query half of
+// PROCESS_DEVICEMAP_INFORMATION (ntddk.h), whose types are GetDriveTypeW's.
+struct DeviceMap {
+  ULONG drive_map;
+  UCHAR drive_type[32];
+};
+static_assert(sizeof(DeviceMap) == 36, "the size the system takes for this query");
+constexpr PROCESSINFOCLASS kProcessDeviceMap = static_cast<PROCESSINFOCLASS>(23);
+
+UINT DriveTypeFromDeviceMap(wchar_t letter) {
+  DeviceMap map = {};
+  const int index = (letter | 0x20) - L'a';
+  if (index < 0 || index >= 26 ||
+      !NT_SUCCESS(NtQueryInformationProcess(GetCurrentProcess(), kProcessDeviceMap, &map,
+                                            sizeof(map), nullptr)) ||
+      !(map.drive_map & (1u << index)))
+    return DRIVE_UNKNOWN;
+  const UINT type = map.drive_type[index];
+  return type >= DRIVE_REMOVABLE && type <= DRIVE_RAMDISK ? type : DRIVE_UNKNOWN;
+}
+
+}  // namespace
+
 UINT DriveTypeOfRoot(const wchar_t* root) {
+  if (const UINT mapped = DriveTypeFromDeviceMap(root[0]); mapped != DRIVE_UNKNOWN) return mapped;
   constexpr ULONG kRemovableMedia = 0x1, kRemoteDevice = 0x10;  // the device's characteristics
   ScopedHandle handle(CreateFileW(root, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));

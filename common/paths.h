@@ -11,10 +11,11 @@
 bool IsFolder(const std::wstring& path);
 // Something that is not a folder is there.
 bool IsFile(const std::wstring& path);
-// GetDriveTypeW's answer for a drive's root ("C:\\"), from the volume's device information alone,
-// which tells remote, removable and fixed disks apart; DRIVE_UNKNOWN when the root does not open.
-// GetDriveTypeW goes on to ask Wine's mount manager, a round trip to another process, of a local
-// disk.
+// GetDriveTypeW's answer for a drive's root ("C:\\"): from the process's device map without any
+// I/O, as GetDriveTypeW takes it; where the map has none (Wine keeps none), from the volume's
+// device information, which tells remote, removable and fixed disks apart; DRIVE_UNKNOWN when the
+// root does not open. GetDriveTypeW would then ask Wine's mount manager, a round trip to another
+// process, of every local disk.
 UINT DriveTypeOfRoot(const wchar_t* root);
 // The same text but for letter case, as the file system compares names.
 bool SamePath(std::wstring_view a, std::wstring_view b);
