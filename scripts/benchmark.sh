@@ -42,13 +42,23 @@ against() {
     'BEGIN {r = a / b; printf "%.2f (goal <= %.1f: %s)", r, g, r <= g ? "met" : "NOT MET"}'
 }
 
+# The median of each step over lines "TOTAL STEP MS STEP MS ...", as "STEP MS STEP MS ...".
+step_medians() {
+  awk '{for (k = 2; k < NF; k += 2) {n[$k]++; v[$k, n[$k]] = $(k + 1); if (n[$k] == 1) o[++s] = $k}}
+    END {for (i = 1; i <= s; i++) {name = o[i]; c = n[name]
+      for (a = 1; a <= c; a++) for (b = a + 1; b <= c; b++)
+        if (v[name, b] < v[name, a]) {t = v[name, a]; v[name, a] = v[name, b]; v[name, b] = t}
+      printf "%s%s %.3f", (i > 1 ? " " : ""), name, v[name, int((c + 1) / 2)]}}'
+}
+
 # The first right-click of FIRSTS fresh processes for each of HANDLERS ("ours:classic" and the
-# like), taken in turn; prints the median of each and leaves them in first_median[handler].
-declare -A first_median first_steps
+# like), taken in turn; prints the median of each, and of each of its steps, and leaves the
+# medians in first_median[handler].
+declare -A first_median
 firsts_in_turn() {
   local firsts=$1 setup=$2
   shift 2
-  declare -A samples
+  declare -A samples lines
   local i handler line
   for ((i = 0; i < firsts; i++)); do
     for handler in "$@"; do
@@ -56,15 +66,15 @@ firsts_in_turn() {
       line=$(first "${handler%%:*}" "${handler##*:}" $setup)
       if [ -n "$line" ]; then
         samples[$handler]+="${line%% *} "
-        first_steps[$handler]=${line#* }
+        lines[$handler]+="$line"$'\n'
       fi
     done
   done
   for handler in "$@"; do
     # shellcheck disable=SC2086
     first_median[$handler]=$(median ${samples[$handler]})
-    printf '  %-14s median %8.3f ms  (last one: %s)\n' "$handler" "${first_median[$handler]}" \
-      "${first_steps[$handler]}"
+    printf '  %-14s median %8.3f ms  (steps, each its median: %s)\n' "$handler" \
+      "${first_median[$handler]}" "$(printf '%s' "${lines[$handler]}" | step_medians)"
   done
 }
 
