@@ -42,13 +42,17 @@ against() {
     'BEGIN {r = a / b; printf "%.2f (goal <= %.1f: %s)", r, g, r <= g ? "met" : "NOT MET"}'
 }
 
-# The median of each step over lines "TOTAL STEP MS STEP MS ...", as "STEP MS STEP MS ...".
+# The median of each step over lines "TOTAL STEP MS STEP MS ..." (the steps in the same order in
+# each), as "STEP MS STEP MS ...".
 step_medians() {
-  awk '{for (k = 2; k < NF; k += 2) {n[$k]++; v[$k, n[$k]] = $(k + 1); if (n[$k] == 1) o[++s] = $k}}
-    END {for (i = 1; i <= s; i++) {name = o[i]; c = n[name]
-      for (a = 1; a <= c; a++) for (b = a + 1; b <= c; b++)
-        if (v[name, b] < v[name, a]) {t = v[name, a]; v[name, a] = v[name, b]; v[name, b] = t}
-      printf "%s%s %.3f", (i > 1 ? " " : ""), name, v[name, int((c + 1) / 2)]}}'
+  local lines fields k
+  lines=$(cat)
+  read -ra fields <<<"$(head -n 1 <<<"$lines")"
+  for ((k = 1; k < ${#fields[@]}; k += 2)); do
+    # shellcheck disable=SC2046
+    printf '%s%s %s' "$([ "$k" -gt 1 ] && echo ' ')" "${fields[k]}" \
+      "$(median $(awk -v at=$((k + 2)) '{print $at}' <<<"$lines"))"
+  done
 }
 
 # The first right-click of FIRSTS fresh processes for each of HANDLERS ("ours:classic" and the
