@@ -271,8 +271,8 @@ TEST(NeutralizePromptPart, ControlCharactersAtBothEnds) {
   EXPECT_EQ(CommandUtils::neutralize_prompt_part(L"x;y", false), L"x;y");
 }
 
-// The drive's type from its device information alone is the system's own answer, on every drive
-// there is; a letter with no drive is not taken for a local disk.
+// The drive's type, read without GetDriveTypeW, is the system's own answer on every drive there
+// is; a letter with no drive is not taken for a local disk.
 TEST(DriveTypeOfRoot, AgreesWithTheSystemOnEveryDrive) {
   const DWORD drives = GetLogicalDrives();
   int compared = 0;
