@@ -17,7 +17,8 @@ export WINEDEBUG=-all
 services_running() {
   local pid
   for pid in $(pgrep -f 'system32\\services\.exe' 2>/dev/null); do
-    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX"; then
+    # grep reads to the end (no -q): tr is never cut off, which pipefail would count as a miss.
+    if tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -xF "WINEPREFIX=$WINEPREFIX" >/dev/null; then
       return 0
     fi
   done
@@ -42,7 +43,8 @@ ensure)
       touch "$WINEPREFIX/.velmar-ready"
     fi
     if ! services_running; then
-      "$WINE64" wineboot </dev/null >/dev/null 2>&1 9>&-
+      "$WINE64" wineboot </dev/null >/dev/null 2>&1 9>&- ||
+        { echo "wine-prefix.sh: wineboot failed in $WINEPREFIX (exit $?)" >&2; exit 1; }
     fi
   ) 9>"$WINEPREFIX/.velmar-lock"
   ;;

@@ -10,5 +10,6 @@ if [ -z "${VELMAR_WINEPREFIX:-}" ]; then
 fi
 export VELMAR_WINEPREFIX
 source "$here/wine-env.sh"
-"$here/wine-prefix.sh" ensure
+"$here/wine-prefix.sh" ensure ||
+  { echo "wine-run.sh: the prefix $VELMAR_WINEPREFIX could not be prepared for $program" >&2; exit 1; }
 exec "$WINE64" "$@"
