@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The DLL names itself by its file name, exports exactly the four COM server
-# entry points by name and imports only DLLs that every Windows has.
+# entry points by name, imports only DLLs that every Windows has, and keeps its sections at page
+# boundaries in the file (a loader may then map it as it stands instead of reading it).
 set -euo pipefail
 dll=$1
 dump=$(x86_64-w64-mingw32-objdump -p "$dll")
@@ -26,6 +27,12 @@ while read -r import; do
     fail=1
   fi
 done < <(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump")
+
+alignment=$(sed -n 's/^FileAlignment[[:space:]]*\([0-9a-f]*\)$/\1/p' <<<"$dump")
+if [ "$alignment" != 00001000 ]; then
+  echo "sections aligned at 0x$alignment in the file, not at pages (0x1000)"
+  fail=1
+fi
 
 [ $fail -eq 0 ] && echo "exports: $exports; imports: $(sed -n 's/^[[:space:]]*DLL Name: //p' <<<"$dump" | tr '\n' ' ')"
 exit $fail
