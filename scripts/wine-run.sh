@@ -10,6 +10,12 @@ if [ -z "${VELMAR_WINEPREFIX:-}" ]; then
 fi
 export VELMAR_WINEPREFIX
 source "$here/wine-env.sh"
-"$here/wine-prefix.sh" ensure ||
-  { echo "wine-run.sh: the prefix $VELMAR_WINEPREFIX could not be prepared for $program" >&2; exit 1; }
+# Preparing the prefix is the machine's part, not the program's: a failure is said and tried once
+# more before the program is given up on.
+if ! "$here/wine-prefix.sh" ensure; then
+  echo "wine-run.sh: the prefix $VELMAR_WINEPREFIX could not be prepared for $program; once more" >&2
+  sleep 1
+  "$here/wine-prefix.sh" ensure ||
+    { echo "wine-run.sh: the prefix could not be prepared again; $program not run" >&2; exit 1; }
+fi
 exec "$WINE64" "$@"
