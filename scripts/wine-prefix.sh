@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Prepares or shuts down the private Wine prefix named by VELMAR_WINEPREFIX.
 #   ensure  create the prefix if it is missing and start its wineserver if it is not running
-#   stop    shut the wineserver down
+#   stop    shut the wineserver down and wait until it has gone
 #   fresh   shut it down, delete the prefix and create it anew
 # The server and wineboot run with standard streams on /dev/null: an auto-started server that
 # inherits a test's stderr keeps CTest waiting for it.
@@ -49,7 +49,12 @@ ensure)
   ) 9>"$WINEPREFIX/.velmar-lock"
   ;;
 stop)
-  [ -d "$WINEPREFIX" ] && "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+  # Waits for the server's end: a program started meanwhile would join the server being shut down
+  # and go down with it, without a word.
+  if [ -d "$WINEPREFIX" ]; then
+    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
+    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
+  fi
   ;;
 fresh)
   if [ -d "$WINEPREFIX" ]; then
