@@ -19,7 +19,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   CapturedRun run = RunUnderDebugger(line);
   if (!run.started) {
-    std::fprintf(stderr, "debug_run: could not start the program\n");
+    std::fprintf(stderr, "debug_run: could not start the program: %s\n", run.start_failure.c_str());
     return 2;
   }
   for (const std::string& text : run.debug_lines) std::printf("  log | %s\n", text.c_str());

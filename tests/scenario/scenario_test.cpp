@@ -873,7 +873,7 @@ class Scenario {
     CapturedRun run =
         RunUnderDebugger(L"\"" + ProgramFolder() + L"\\shell_host.exe\" " + Wide(steps));
     RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
-    ASSERT_TRUE(run.started);
+    ASSERT_TRUE(run.started) << "shell_host.exe not started: " << run.start_failure;
     transcript_ += run.output;
     if (run.exit_code != 0) Print("exit=" + std::to_string(run.exit_code));
     if (run.access_violations) Print("access violations: " + std::to_string(run.access_violations));

@@ -59,7 +59,10 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
   SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
   ScopedHandle output(CreateFileW(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (output.get() == INVALID_HANDLE_VALUE) return run;
+  if (output.get() == INVALID_HANDLE_VALUE) {
+    run.start_failure = "its output file, error " + std::to_string(GetLastError());
+    return run;
+  }
 
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -71,8 +74,10 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
   std::wstring mutable_line = command_line;
   if (!CreateProcessW(nullptr, &mutable_line[0], nullptr, nullptr, TRUE,
                       DEBUG_ONLY_THIS_PROCESS | CREATE_NO_WINDOW, nullptr,
-                      work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &process))
+                      work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &process)) {
+    run.start_failure = "CreateProcessW, error " + std::to_string(GetLastError());
     return run;
+  }
   run.started = true;
   ScopedHandle process_handle(process.hProcess);
   ScopedHandle thread_handle(process.hThread);

@@ -8,6 +8,7 @@
 
 struct CapturedRun {
   bool started = false;
+  std::string start_failure;  // why it did not start: the step and the system's error
   bool timed_out = false;
   DWORD exit_code = 0;
   int access_violations = 0;  // raised in the program, handled or not
