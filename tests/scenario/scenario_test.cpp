@@ -619,7 +619,8 @@ class Scenario {
     }
     CapturedRun run = RunUnderDebugger(Wide(rest), 60000, Wide(folder));
     Print("program " + rest + ": " +
-          (run.started ? "exit=" + std::to_string(run.exit_code) : std::string("not started")));
+          (run.started ? "exit=" + std::to_string(run.exit_code)
+                       : "not started (" + run.start_failure + ")"));
     std::istringstream lines(run.output);
     for (std::string entry; std::getline(lines, entry);)
       Print("| " + entry.substr(0, entry.find_last_not_of('\r') + 1));
