@@ -76,6 +76,10 @@ CapturedRun RunUnderDebugger(const std::wstring& command_line, DWORD timeout_ms,
                       DEBUG_ONLY_THIS_PROCESS | CREATE_NO_WINDOW, nullptr,
                       work_dir.empty() ? nullptr : work_dir.c_str(), &startup, &process)) {
     run.start_failure = "CreateProcessW, error " + std::to_string(GetLastError());
+    // What a program that died while starting wrote (Wine's loader writes its complaints there).
+    output.reset();
+    const std::string written = ReadTextFile(output_path);
+    if (!written.empty()) run.start_failure += ", having written: " + written;
     return run;
   }
   run.started = true;
