@@ -57,11 +57,8 @@ stop)
   fi
   ;;
 fresh)
-  if [ -d "$WINEPREFIX" ]; then
-    "$WINESERVER" -k </dev/null >/dev/null 2>&1 || true
-    "$WINESERVER" -w </dev/null >/dev/null 2>&1 || true
-    rm -rf "$WINEPREFIX"
-  fi
+  "$here/wine-prefix.sh" stop
+  rm -rf "$WINEPREFIX"
   "$here/wine-prefix.sh" ensure
   ;;
 *)
