@@ -10,6 +10,7 @@
 #include "log/log.h"
 #include "common/resource_ids.h"
 #include "shellext/extensions_shell_ex.h"
+#include "shellext/item_paths.h"
 
 namespace {
 
@@ -151,15 +152,14 @@ bool ConsoleFolderOf(const wchar_t* path, std::wstring* folder) {
 }
 
 // The file-system path of an item; empty for a virtual one (This PC, the Recycle Bin). Read from
-// the item's ID list where it has one: asking the item for its display name costs twice as much
-// under some shells.
+// the item's ID list where it has one: its path may be a kept one, and asking the item for its
+// display name costs twice as much under some shells.
 std::wstring FileSystemPath(IShellItem* item) {
   if (!item) return L"";
   PIDLIST_ABSOLUTE list = nullptr;
   if (SUCCEEDED(SHGetIDListFromObject(item, &list))) {
     PidlPtr owner(list);
-    wchar_t path[2 * MAX_PATH] = {};  // room for more than a console can start in
-    return SHGetPathFromIDListEx(owner.get(), path, 2 * MAX_PATH, GPFIDL_DEFAULT) ? path : L"";
+    return ItemPaths::Instance().PathOf(owner.get());
   }
   LPWSTR path = nullptr;
   if (FAILED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) || !path) return L"";

@@ -7,6 +7,7 @@
 #include <shlwapi.h>
 
 #include "log/log.h"
+#include "shellext/item_paths.h"
 #include "shellext/menu_commands.h"
 
 namespace {
@@ -72,6 +73,23 @@ class GlobalLockGuard {
   HGLOBAL global_;
   void* data_;
 };
+
+// The path of the one item in the shell's list of the selection (which names it by ID list, so
+// that its path may be a kept one), when it fits `path`. False for any other selection, and for
+// a data object without such a list: the drop list answers then.
+bool OneItemPath(IDataObject* data, wchar_t (&path)[MAX_PATH]) {
+  static const CLIPFORMAT kIdLists =
+      static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+  FORMATETC format = {kIdLists, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+  StorageMedium medium;
+  if (kIdLists == 0 || FAILED(medium.Fill(data, &format)) || !medium.global()) return false;
+  GlobalLockGuard lock(medium.global());
+  PidlPtr item(OneItemOfIdListArray(lock.data(), GlobalSize(medium.global())));
+  const std::wstring found = item ? ItemPaths::Instance().PathOf(item.get()) : L"";
+  if (found.empty() || found.size() >= MAX_PATH) return false;
+  lstrcpyW(path, found.c_str());
+  return true;
+}
 
 }  // namespace
 
@@ -143,8 +161,8 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
       if (folder_read) return;
       folder_read = true;
       // A folder without a file-system path (or one too long for the array) leaves it empty.
-      if (pidlFolder && !SHGetPathFromIDListW(pidlFolder, m_szFile))
-        ZeroMemory(m_szFile, sizeof(m_szFile));
+      const std::wstring folder = ItemPaths::Instance().PathOf(pidlFolder);
+      if (folder.size() < MAX_PATH) lstrcpyW(m_szFile, folder.c_str());
       ApplyStartFolderRule();
     };
     if (!pDataObj || log_get_level() <= LOG_DEBUG) {
@@ -153,6 +171,12 @@ STDMETHODIMP CExtensionsShellEx::Initialize(PCIDLIST_ABSOLUTE pidlFolder, IDataO
     }
     log_write(LOG_DEBUG, L"CExtensionsShellEx::Initialize(pDataObj=%p)", pDataObj);
     if (!pDataObj) return S_OK;
+    if (OneItemPath(pDataObj, m_szFile)) {
+      log_write(LOG_DEBUG, L"uNumFiles=%u", 1u);
+      ApplyStartFolderRule();
+      LogSelection();
+      return S_OK;
+    }
 
     FORMATETC format = {CF_HDROP, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StorageMedium medium;

@@ -32,6 +32,20 @@ class HostileDataObject final : public Unknown<IDataObject> {
       : Unknown(IID_IDataObject), kind_(kind), path_(path) {}
 
   STDMETHODIMP GetData(FORMATETC* format, STGMEDIUM* medium) override {
+    static const CLIPFORMAT id_lists =
+        static_cast<CLIPFORMAT>(RegisterClipboardFormatW(CFSTR_SHELLIDLIST));
+    if (format && medium && format->cfFormat == id_lists && kind_ == L"lists-open") {
+      // One item, whose list's first item claims more bytes than the block holds.
+      const UINT head[] = {1, 3 * sizeof(UINT), 3 * sizeof(UINT) + 2};
+      std::vector<char> bytes(sizeof(head) + 4, '\0');
+      memcpy(bytes.data(), head, sizeof(head));
+      bytes[sizeof(head) + 2] = '\x7F';
+      bytes[sizeof(head) + 3] = '\x7F';
+      medium->tymed = TYMED_HGLOBAL;
+      medium->hGlobal = Block(bytes);
+      medium->pUnkForRelease = nullptr;
+      return medium->hGlobal ? S_OK : E_OUTOFMEMORY;
+    }
     if (!format || !medium || format->cfFormat != CF_HDROP) return DV_E_FORMATETC;
     *medium = {};
     std::vector<char> bytes = DropListBytes(path_);
