@@ -21,6 +21,10 @@ bool IsDriveRoot(const std::wstring& folder) { return folder.size() <= 3; }
 // right-click together.
 enum class DriveQuestion { kType, kFolderTimes };
 
+wchar_t Upper(wchar_t letter) {
+  return letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter;
+}
+
 UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
   constexpr ULONGLONG kKeptMs = 5000;
   static SRWLOCK lock = SRWLOCK_INIT;
@@ -28,7 +32,7 @@ UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
     UINT answer;
     ULONGLONG asked;  // 0: never
   } known[26][2] = {};
-  const wchar_t upper = letter >= L'a' && letter <= L'z' ? letter - L'a' + L'A' : letter;
+  const wchar_t upper = Upper(letter);
   if (upper < L'A' || upper > L'Z') return 0;
   const ULONGLONG now = GetTickCount64();
   auto& kept = known[upper - L'A'][static_cast<int>(question)];
@@ -51,8 +55,19 @@ UINT DriveAnswer(wchar_t letter, DriveQuestion question) {
   return answer;
 }
 
+// Whether `letter` names the drive Windows runs from, which is never a network drive.
+bool IsSystemDrive(wchar_t letter) {
+  static const wchar_t system = [] {
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = GetSystemWindowsDirectoryW(folder, MAX_PATH);
+    return length >= 3 && length < MAX_PATH && folder[1] == L':' ? Upper(folder[0]) : L'\0';
+  }();
+  return system != L'\0' && Upper(letter) == system;
+}
+
 bool OnNetwork(const std::wstring& folder) {
   if (folder.size() < 3 || folder[1] != L':') return true;  // \\server\share, or no drive at all
+  if (IsSystemDrive(folder[0])) return false;
   // A root that does not open is not looked in either.
   const UINT type = DriveAnswer(folder[0], DriveQuestion::kType);
   return type == DRIVE_REMOTE || type == DRIVE_UNKNOWN;

@@ -69,6 +69,20 @@ BITMAPINFO ArgbInfo(SIZE size) {
   return info;
 }
 
+// The module as loaded, from its headers in memory: its link time and checksum, and its size.
+// The file at its path may already be another (an upgrade replaces it while Explorer holds the
+// old one), and reading the headers asks no file.
+FileStamp LoadedModuleStamp() {
+  const auto* base = reinterpret_cast<const BYTE*>(comfw::g_module->GetModuleInstance());
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  FileStamp stamp;
+  stamp.write_time = (static_cast<ULONGLONG>(headers->FileHeader.TimeDateStamp) << 32) |
+                     headers->OptionalHeader.CheckSum;
+  stamp.size = headers->OptionalHeader.SizeOfImage;
+  return stamp;
+}
+
 }  // namespace
 
 bool IsVersion6OrLater() {
@@ -107,15 +121,14 @@ HBITMAP CExtensionsShellEx::GetResourceIconBitmap(UINT id) {
   const SIZE size = MenuIconSize();
   const UINT key = (static_cast<UINT>(size.cx) << 16) | (id & 0xFFFF);  // one per size
   HBITMAP bitmap = IconStore::Instance().ResourceBitmap(key, [&]() -> HBITMAP {
-    // Saved, as the files' icons, under the module's icon reference and the module's stamp.
+    // Saved, as the files' icons, under the module's icon reference, with the loaded module's
+    // own stamp.
     const std::wstring module = comfw::g_module->GetModulePath();
-    FileStamp stamp;
-    const bool stamped = ReadFileStamp(module, &stamp);
-    return SavedOrMade(module + L",-" + std::to_wstring(id & 0xFFFF), stamped ? &stamp : nullptr,
-                       [&]() -> HBITMAP {
-                         UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
-                         return icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
-                       });
+    const FileStamp stamp = LoadedModuleStamp();
+    return SavedOrMade(module + L",-" + std::to_wstring(id & 0xFFFF), &stamp, [&]() -> HBITMAP {
+      UniqueIcon icon(LoadModuleIcon(id & 0xFFFF, size));
+      return icon.get() ? IconToMenuBitmap(icon.get()) : nullptr;
+    });
   });
   if (bitmap) m_mapIconBitmaps.emplace(id, bitmap);
   return bitmap;
